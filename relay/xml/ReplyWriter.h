@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillet::relay {
 
@@ -29,11 +30,18 @@ public:
 
 private:
     void Open(std::string_view name, std::string_view type);
-    void Close();
+    void Close(char kind);
+    void Scalar(std::string_view name, std::string_view type, std::string_view text);
+    void CheckOpen() const;
+
+    struct Element {
+        std::string name;
+        char kind; // 'd' or 'l'
+    };
 
     std::string m_out;
-    std::string m_stack; // one char per open element below the root: 'd' or 'l'
-    std::string m_names; // '\0'-separated names of the open elements, root first
+    std::string m_root;
+    std::vector<Element> m_stack; // open elements below the root
     bool m_finished = false;
 };
 
