@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,13 @@ class ReplyWriter;
 
 // Query parameters in arrival order, already percent-decoded; names may repeat.
 using Params = std::vector<std::pair<std::string, std::string>>;
+
+// A store failure that may clear up by itself (a busy or locked database). Call() and SignIn()
+// throw it; the /intf/smart handler answers it with "_error_code" 1 so the client asks again.
+class TransientStoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // What a network hands the relay after its own sign-in page accepted someone.
 struct SignInResult {
