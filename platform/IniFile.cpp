@@ -1,10 +1,9 @@
 #include "platform/IniFile.h"
 
+#include <QFile>
 #include <QSaveFile>
 #include <QString>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <unistd.h>
 
@@ -55,11 +54,15 @@ void CheckWritable(std::string_view section, std::string_view key, std::string_v
 } // namespace
 
 TIniFile::TIniFile(std::string fileName) : m_fileName(std::move(fileName)) {
-    std::ifstream in(m_fileName, std::ios::binary);
-    if (!in)
+    QFile file(QString::fromStdString(m_fileName));
+    if (!file.exists())
         return;
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    Parse(content);
+    // A file that is there but cannot be read must not be replaced by the next write.
+    m_unreadable = !file.open(QIODevice::ReadOnly);
+    const QByteArray content = file.readAll();
+    m_unreadable = m_unreadable || file.error() != QFileDevice::NoError;
+    if (!m_unreadable)
+        Parse(std::string_view(content.constData(), std::size_t(content.size())));
 }
 
 void TIniFile::Parse(std::string_view content) {
@@ -211,7 +214,7 @@ void TIniFile::Flush() const {
     const QString name = QString::fromStdString(m_fileName);
     // An existing file the user may not write stays as it is, as a read-only file should.
     const bool exists = ::access(m_fileName.c_str(), F_OK) == 0;
-    if (exists && ::access(m_fileName.c_str(), W_OK) != 0)
+    if (m_unreadable || (exists && ::access(m_fileName.c_str(), W_OK) != 0))
         throw EIniFileError("Unable to write to " + m_fileName);
     const std::string content = Serialize();
     QSaveFile file(name);

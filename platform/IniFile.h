@@ -22,7 +22,8 @@ public:
     // Longest value a read gives back, in characters; longer values are cut there.
     static constexpr std::size_t MaxValueLength = 2047;
 
-    // A missing or unreadable file reads as empty; the first write creates it.
+    // A missing file reads as empty and the first write creates it. A file that is there but
+    // cannot be read also reads as empty, and every write to it is refused.
     explicit TIniFile(std::string fileName);
 
     const std::string& FileName() const { return m_fileName; }
@@ -60,6 +61,7 @@ private:
     static const TLine* FindEntry(const TSection& section, std::string_view key);
 
     std::string m_fileName;
+    bool m_unreadable = false;
     std::vector<std::string> m_preamble; // lines before the first section
     std::vector<TSection> m_sections;
 };
