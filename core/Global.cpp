@@ -265,9 +265,11 @@ const pcre2_code* PinPattern() {
 
 std::string ExtractPIN(std::string_view text) {
     const pcre2_code* pattern = PinPattern();
+    if (!pattern)
+        return "";
     const std::unique_ptr<pcre2_match_data, TMatchDataFree> match(
         pcre2_match_data_create_from_pattern(pattern, nullptr));
-    if (!pattern || !match)
+    if (!match)
         return "";
     const int rc = pcre2_match(pattern, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
                                0, match.get(), nullptr);
