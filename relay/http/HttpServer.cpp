@@ -1,0 +1,198 @@
+#include "relay/http/HttpServer.h"
+
+// Boost 1.74's Asio needs <utility> first under GCC 12 in C++20 mode.
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace quillet::relay {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(tcp::socket socket, const HttpHandler& handler, const HttpLimits& limits)
+        : m_stream(std::move(socket)), m_handler(handler), m_limits(limits) {}
+
+    void Start() {
+        asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->Read(); });
+    }
+
+private:
+    void Read() {
+        m_parser.emplace();
+        m_parser->header_limit(static_cast<std::uint32_t>(m_limits.maxHeader));
+        m_parser->body_limit(m_limits.maxBody);
+        m_stream.expires_after(m_limits.idle);
+        http::async_read(
+            m_stream, m_buffer, *m_parser,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+    }
+
+    void OnRead(beast::error_code ec) {
+        if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
+            ec == asio::error::connection_reset || ec == asio::error::eof) {
+            return Close();
+        }
+        if (ec == http::error::header_limit) {
+            return Refuse(http::status::request_header_fields_too_large);
+        }
+        if (ec == http::error::body_limit) {
+            return Refuse(http::status::payload_too_large);
+        }
+        if (ec) {
+            return Refuse(http::status::bad_request);
+        }
+        const auto& req = m_parser->get();
+        if (req.target().size() > m_limits.maxTarget) {
+            return Refuse(http::status::uri_too_long);
+        }
+        HttpResponse res = Handle(req);
+        Write(req.version(), req.keep_alive(), std::move(res));
+    }
+
+    HttpResponse Handle(const http::request<http::string_body>& req) {
+        HttpRequest in;
+        in.method = std::string(req.method_string());
+        const std::string_view target(req.target().data(), req.target().size());
+        const size_t q = target.find('?');
+        in.path = std::string(target.substr(0, q));
+        in.query = q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
+        in.body = req.body();
+        in.contentType = std::string(req[http::field::content_type]);
+        in.ifNoneMatch = std::string(req[http::field::if_none_match]);
+        beast::error_code ec;
+        const auto peer = beast::get_lowest_layer(m_stream).socket().remote_endpoint(ec);
+        in.remote = ec ? std::string() : peer.address().to_string();
+        try {
+            return m_handler(in);
+        } catch (const std::exception&) {
+            HttpResponse err;
+            err.status = 500;
+            err.body = "<reply><_error type=\"str\">internal error</_error></reply>";
+            return err;
+        }
+    }
+
+    void Write(unsigned version, bool keepAlive, HttpResponse res) {
+        auto msg = std::make_shared<http::response<http::string_body>>(
+            static_cast<http::status>(res.status), version);
+        msg->set(http::field::server, "quillet-relay");
+        if (!res.contentType.empty()) {
+            msg->set(http::field::content_type, res.contentType);
+        }
+        for (auto& [name, value] : res.headers) {
+            msg->set(name, value);
+        }
+        msg->body() = std::move(res.body);
+        msg->keep_alive(keepAlive);
+        msg->prepare_payload();
+        m_stream.expires_after(m_limits.idle);
+        http::async_write(m_stream, *msg,
+                          [self = shared_from_this(), msg](beast::error_code ec, std::size_t) {
+                              if (ec || msg->need_eof()) {
+                                  return self->Close();
+                              }
+                              self->Read();
+                          });
+    }
+
+    // The rest of an over-long request is never read: answer and close.
+    void Refuse(http::status status) {
+        HttpResponse res;
+        res.status = static_cast<unsigned>(status);
+        res.contentType = "text/plain; charset=utf-8";
+        res.body = std::string(http::obsolete_reason(status)) + "\n";
+        Write(11, false, std::move(res));
+    }
+
+    void Close() {
+        beast::error_code ec;
+        m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+    }
+
+    beast::tcp_stream m_stream;
+    beast::flat_buffer m_buffer;
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    const HttpHandler& m_handler;
+    const HttpLimits& m_limits;
+};
+
+} // namespace
+
+struct HttpServer::Impl {
+    Impl(int threads, HttpHandler h, HttpLimits l)
+        : threadCount(threads < 1 ? 1 : threads), ioc(threadCount), acceptor(ioc),
+          signals(ioc, SIGINT, SIGTERM), handler(std::move(h)), limits(l) {}
+
+    void Accept() {
+        acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec, tcp::socket s) {
+            if (!acceptor.is_open()) {
+                return;
+            }
+            if (!ec) {
+                std::make_shared<Session>(std::move(s), handler, limits)->Start();
+            }
+            Accept();
+        });
+    }
+
+    int threadCount;
+    asio::io_context ioc;
+    tcp::acceptor acceptor;
+    asio::signal_set signals;
+    HttpHandler handler;
+    HttpLimits limits;
+};
+
+HttpServer::HttpServer(const std::string& host, uint16_t port, HttpHandler handler,
+                       HttpLimits limits, int threads)
+    : m_impl(std::make_unique<Impl>(threads, std::move(handler), limits)) {
+    const tcp::endpoint endpoint(asio::ip::make_address(host), port);
+    auto& acceptor = m_impl->acceptor;
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(asio::socket_base::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(asio::socket_base::max_listen_connections);
+}
+
+HttpServer::~HttpServer() = default;
+
+uint16_t HttpServer::Port() const {
+    return m_impl->acceptor.local_endpoint().port();
+}
+
+std::string HttpServer::Host() const {
+    return m_impl->acceptor.local_endpoint().address().to_string();
+}
+
+void HttpServer::Run() {
+    m_impl->signals.async_wait([this](beast::error_code, int) { Stop(); });
+    m_impl->Accept();
+    std::vector<std::thread> pool;
+    for (int i = 1; i < m_impl->threadCount; ++i) {
+        pool.emplace_back([this] { m_impl->ioc.run(); });
+    }
+    m_impl->ioc.run();
+    for (auto& t : pool) {
+        t.join();
+    }
+}
+
+void HttpServer::Stop() {
+    asio::post(m_impl->ioc, [this] {
+        beast::error_code ec;
+        m_impl->acceptor.close(ec);
+        m_impl->ioc.stop();
+    });
+}
+
+} // namespace quillet::relay
