@@ -1,17 +1,18 @@
 #pragma once
 
+#include "relay/networks/NetworkAdapter.h"
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-
-#include "relay/networks/NetworkAdapter.h"
 
 namespace quillet::relay {
 
 struct SandboxOptions {
-    std::string databasePath;  // the relay's SQLite file; the sandbox keeps its own tables there
-    std::string publicUrl;     // base of picture addresses, e.g. "http://127.0.0.1:8080"
+    std::string databasePath; // the relay's SQLite file; the sandbox keeps its own tables there
+    std::string publicUrl;    // base of picture addresses, e.g. "http://127.0.0.1:8080"
     int64_t tokenLifetime = 30 * 24 * 3600; // seconds a sandbox token stays valid
 };
 
@@ -38,6 +39,11 @@ public:
     // Seeds every network with demo users, statuses, comments, follows, pictures and
     // notifications; does nothing when they are already there.
     void SeedDemo();
+
+    // Adds a user to a network (a sign-up) with generated avatars; its id, or nothing when the
+    // network is unknown, the screen name is taken or not a valid name, or the password empty.
+    std::optional<std::string> CreateUser(std::string_view network, const std::string& screenName,
+                                          const std::string& password);
 
 private:
     struct Impl;
