@@ -552,7 +552,9 @@ HttpResponse RelayService::PictureFile(const HttpRequest& request, std::string_v
         res.body = "no such picture\n";
         return res;
     }
-    const std::string etag = "\"" + picture->etag + "\"";
+    // An entity tag is sent quoted, whether or not the picture's own value carries the quotes.
+    const std::string etag =
+        picture->etag.starts_with('"') ? picture->etag : "\"" + picture->etag + "\"";
     HttpResponse res;
     res.headers.emplace_back("Cache-Control", "public, max-age=86400");
     res.headers.emplace_back("ETag", etag);
