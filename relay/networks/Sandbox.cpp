@@ -41,7 +41,8 @@ bool ValidPictureName(std::string_view name) {
 } // namespace
 
 struct Sandbox::Impl {
-    explicit Impl(SandboxOptions o) : options(std::move(o)), store(options.databasePath) {
+    explicit Impl(SandboxOptions o)
+        : options(std::move(o)), store(options.databasePath, options.busyTimeoutMs) {
         for (const char* name : {"sina", "twitter", "facebook"}) {
             adapters.push_back(std::make_unique<SandboxAdapter>(name, store, options, Now));
         }

@@ -14,6 +14,7 @@ struct SandboxOptions {
     std::string databasePath; // the relay's SQLite file; the sandbox keeps its own tables there
     std::string publicUrl;    // base of picture addresses, e.g. "http://127.0.0.1:8080"
     int64_t tokenLifetime = 30 * 24 * 3600; // seconds a sandbox token stays valid
+    int busyTimeoutMs = 5000; // how long a call waits for a locked store before giving up
 };
 
 // A picture the relay serves itself (avatars, status pictures).

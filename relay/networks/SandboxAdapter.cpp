@@ -116,8 +116,9 @@ std::optional<SignInResult> SandboxAdapter::SignIn(const std::string& screenName
     result.expireIn = m_options.tokenLifetime;
     const std::string secretHash =
         result.accessSecret.empty() ? "" : Sha256Hex(result.accessSecret);
+    const int64_t now = m_clock();
     m_store.SaveToken(Sha256Hex(result.accessToken), m_name, result.accountName, secretHash,
-                      m_clock() + m_options.tokenLifetime);
+                      now + m_options.tokenLifetime, now);
     return result;
 }
 

@@ -146,9 +146,10 @@ public:
     virtual std::vector<SandboxNotification> TakeNotifications(const std::string& network,
                                                                const std::string& userId) = 0;
 
+    // Keeps a token until expiresAt and drops the user's tokens already expired at now.
     virtual void SaveToken(const std::string& tokenHash, const std::string& network,
                            const std::string& userId, const std::string& secretHash,
-                           int64_t expiresAt) = 0;
+                           int64_t expiresAt, int64_t now) = 0;
     // The user id of a token still valid at the time now, with its secret hash.
     virtual std::optional<std::pair<std::string, std::string>>
     FindToken(const std::string& tokenHash, const std::string& network, int64_t now) = 0;

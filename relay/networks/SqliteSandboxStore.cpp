@@ -201,7 +201,7 @@ public:
             }
         }
         if (!m_db) {
-            m_db = std::make_unique<Database>(store.m_path);
+            m_db = std::make_unique<Database>(store.m_path, store.m_busyTimeoutMs);
         }
     }
     ~Lease() {
@@ -230,7 +230,8 @@ auto SqliteSandboxStore::With(F&& work) {
     }
 }
 
-SqliteSandboxStore::SqliteSandboxStore(std::string path) : m_path(std::move(path)) {
+SqliteSandboxStore::SqliteSandboxStore(std::string path, int busyTimeoutMs)
+    : m_path(std::move(path)), m_busyTimeoutMs(busyTimeoutMs) {
     With([](Database& db) {
         db.Migrate("sandbox", kSchema);
         return 0;
@@ -394,12 +395,18 @@ std::vector<SandboxNotification> SqliteSandboxStore::TakeNotifications(const std
 
 void SqliteSandboxStore::SaveToken(const std::string& tokenHash, const std::string& network,
                                    const std::string& userId, const std::string& secretHash,
-                                   int64_t expiresAt) {
+                                   int64_t expiresAt, int64_t now) {
     With([&](Database& db) {
+        Transaction tx(db);
+        // Signing in is the moment to forget this user's spent tokens.
+        auto spent = db.Prepare("DELETE FROM sandbox_tokens"
+                                " WHERE network = ?1 AND user_id = ?2 AND expires_at <= ?3");
+        spent->Bind(1, network).Bind(2, userId).Bind(3, now).Run();
         auto q = db.Prepare("INSERT OR REPLACE INTO sandbox_tokens(token_hash, network, user_id,"
                             " secret_hash, expires_at) VALUES(?1, ?2, ?3, ?4, ?5)");
         q->Bind(1, tokenHash).Bind(2, network).Bind(3, userId).Bind(4, secretHash);
         q->Bind(5, expiresAt).Run();
+        tx.Commit();
         return 0;
     });
 }

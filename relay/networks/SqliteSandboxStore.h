@@ -15,7 +15,7 @@ class Database;
 // Each call borrows a connection from a small pool, so server threads never share one.
 class SqliteSandboxStore : public SandboxStore {
 public:
-    explicit SqliteSandboxStore(std::string path);
+    SqliteSandboxStore(std::string path, int busyTimeoutMs);
     ~SqliteSandboxStore() override;
 
     std::optional<SandboxUser> FindUserById(const std::string& network,
@@ -43,8 +43,8 @@ public:
     std::vector<SandboxNotification> TakeNotifications(const std::string& network,
                                                        const std::string& userId) override;
     void SaveToken(const std::string& tokenHash, const std::string& network,
-                   const std::string& userId, const std::string& secretHash,
-                   int64_t expiresAt) override;
+                   const std::string& userId, const std::string& secretHash, int64_t expiresAt,
+                   int64_t now) override;
     std::optional<std::pair<std::string, std::string>>
     FindToken(const std::string& tokenHash, const std::string& network, int64_t now) override;
     void SavePicture(const NamedPicture& picture) override;
@@ -58,6 +58,7 @@ private:
     auto With(F&& work);
 
     std::string m_path;
+    int m_busyTimeoutMs;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Database>> m_idle;
 };

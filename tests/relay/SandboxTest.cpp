@@ -10,6 +10,7 @@
 #include <map>
 #include <pugixml.hpp>
 #include <set>
+#include <sqlite3.h>
 #include <sstream>
 #include <thread>
 
@@ -32,10 +33,10 @@ protected:
         std::filesystem::remove_all(m_dir);
     }
 
-    void Open(int64_t tokenLifetime) {
+    void Open(int64_t tokenLifetime, int busyTimeoutMs = 5000) {
         m_sandbox.reset();
-        m_sandbox = std::make_unique<Sandbox>(
-            SandboxOptions{(m_dir / "relay.db").string(), "http://relay.test", tokenLifetime});
+        m_sandbox = std::make_unique<Sandbox>(SandboxOptions{
+            (m_dir / "relay.db").string(), "http://relay.test", tokenLifetime, busyTimeoutMs});
     }
 
     Credentials SignIn(const std::string& network, const std::string& name,
@@ -501,4 +502,22 @@ TEST_F(SandboxTest, ConcurrentPostsAreEachStoredOnce) {
         }
     }
     EXPECT_EQ(stored, acknowledged);
+}
+
+TEST_F(SandboxTest, LockedStoreGivesATransientErrorAndWritesNothing) {
+    Open(3600, 50);
+    ASSERT_TRUE(m_sandbox->CreateUser("sina", "sam", "pw"));
+    const Credentials sam = SignIn("sina", "sam", "pw");
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((m_dir / "relay.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ReplyWriter out;
+    EXPECT_THROW(m_sandbox->Adapter("sina")->Call("update_status", {{"status", "held"}}, sam, out),
+                 TransientStoreError);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_TRUE(Items(Call("sina", sam, "public_timeline").child("result")).empty());
+    EXPECT_EQ(Text(Call("sina", sam, "update_status", {{"status", "held"}}), "text/text"), "held");
 }
