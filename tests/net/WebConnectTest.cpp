@@ -107,7 +107,7 @@ TEST(RequestChecked, NoReadableReplyIsAConnectError) {
     } cases[] = {
         {"empty", {200, ""}},
         {"not xml", {200, "Service Unavailable", "text/plain"}},
-        {"html error page", {500, "<html><body>oops", "text/html"}},
+        {"binary", {500, std::string("\0\x01\xff\xfe", 4), "application/octet-stream"}},
     };
     for (const auto& c : cases) {
         ScriptedServer server;
