@@ -125,7 +125,8 @@ int Run(const Options& o) {
         "http://" + UrlHost(server.Host()) + ":" + std::to_string(server.Port());
 
     Sandbox sandbox(
-        SandboxOptions{o.storePath, o.publicUrl.empty() ? base : o.publicUrl, o.tokenLifetime});
+        SandboxOptions{o.storePath, o.publicUrl.empty() ? base : o.publicUrl, o.tokenLifetime,
+                       o.busyTimeoutMs});
     if (o.relay.demo) {
         sandbox.SeedDemo();
     }
