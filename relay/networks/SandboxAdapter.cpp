@@ -57,6 +57,8 @@ struct SandboxAdapter::Request {
     ReplyWriter& out;
     // Screen name to the "extra" of its mention blocks, looked up before any output is written.
     std::map<std::string, std::optional<std::string>, std::less<>> mentions;
+    // Reposted statuses by id, also read before any output is written.
+    std::map<int64_t, SandboxStatus> reposts;
 
     // The value of a parameter given at most once; a repeated one is refused rather than guessed.
     const std::string* Param(std::string_view name) const {
@@ -206,7 +208,7 @@ void SandboxAdapter::Timeline(Request& request, bool home) {
         statuses = m_store.UserTimeline(m_name, id, limit);
     }
     for (const SandboxStatus& status : statuses) {
-        ResolveMentions(request, status);
+        PrepareStatus(request, status);
     }
     request.out.BeginList("result");
     for (const SandboxStatus& status : statuses) {
@@ -265,7 +267,7 @@ void SandboxAdapter::UpdateStatus(Request& request) {
     if (!posted) {
         throw Refusal{"the same status was just posted", kErrorRepeated};
     }
-    ResolveMentions(request, *posted);
+    PrepareStatus(request, *posted);
     WriteStatus(request, *posted);
 }
 
@@ -284,7 +286,7 @@ void SandboxAdapter::Comment(Request& request) {
         throw Refusal{"no such status"};
     }
     const auto comments = m_store.Comments(m_name, *id, request.Limit());
-    ResolveMentions(request, *status);
+    PrepareStatus(request, *status);
     for (const SandboxStatus& comment : comments) {
         ResolveMentions(request, comment);
     }
@@ -302,7 +304,7 @@ void SandboxAdapter::Notify(Request& request) {
     const auto notifications = m_store.TakeNotifications(m_name, request.userId);
     try {
         for (const SandboxNotification& n : notifications) {
-            ResolveMentions(request, n.object);
+            PrepareStatus(request, n.object);
         }
     } catch (const TransientStoreError&) {
         // These notifications count as delivered already: better plain mentions than none.
@@ -364,7 +366,19 @@ void SandboxAdapter::ResolveMentions(Request& request, const SandboxStatus& stat
     }
 }
 
-void SandboxAdapter::WriteStatus(Request& request, const SandboxStatus& status) {
+void SandboxAdapter::PrepareStatus(Request& request, const SandboxStatus& status) {
+    ResolveMentions(request, status);
+    if (status.retweetOf == 0 || request.reposts.contains(status.retweetOf)) {
+        return;
+    }
+    // A reposted status that is gone leaves the repost as a plain status.
+    if (auto repost = m_store.FindStatus(m_name, status.retweetOf)) {
+        ResolveMentions(request, *repost);
+        request.reposts.emplace(status.retweetOf, std::move(*repost));
+    }
+}
+
+void SandboxAdapter::WriteStatus(Request& request, const SandboxStatus& status, bool withRepost) {
     const MentionResolver resolve = [&request](std::string_view name) {
         const auto it = request.mentions.find(name);
         return it == request.mentions.end() ? std::nullopt : it->second;
@@ -395,6 +409,14 @@ void SandboxAdapter::WriteStatus(Request& request, const SandboxStatus& status) 
     out.Int("favor_count", status.favorCount);
     out.Str("time", FormatSandboxTime(status.createdAt));
     out.Str("application", status.application);
+    const auto repost = request.reposts.find(status.retweetOf);
+    if (!withRepost || status.retweetOf == 0 || repost == request.reposts.end()) {
+        return;
+    }
+    // One level only, as the networks show it: a repost of a repost shows the status it reposts.
+    out.BeginDict("retweet");
+    WriteStatus(request, repost->second, false);
+    out.EndDict();
 }
 
 } // namespace quillet::relay

@@ -43,7 +43,10 @@ private:
 
     void WriteUser(ReplyWriter& out, const SandboxUser& user) const;
     void ResolveMentions(Request& request, const SandboxStatus& status);
-    void WriteStatus(Request& request, const SandboxStatus& status);
+    // Everything WriteStatus looks up in the store: mentions and the reposted status.
+    void PrepareStatus(Request& request, const SandboxStatus& status);
+    // A status's entries; with withRepost, the status it reposts as its "retweet" dictionary.
+    void WriteStatus(Request& request, const SandboxStatus& status, bool withRepost = true);
     void WriteImage(ReplyWriter& out, std::string_view key, const std::string& large,
                     const std::string& small) const;
     std::string PictureUrl(const std::string& name) const;

@@ -157,6 +157,11 @@ DemoNetwork BuildDemoNetwork(const std::string& network, int64_t now,
             s.pictureLarge = base + "-large.png";
             s.pictureSmall = base + "-small.png";
         }
+        if (i % 7 == 6) {
+            // A repost of the latest status with a picture at least three before it; that one
+            // is never a repost itself.
+            s.repostOf = size_t((i - 4) / 4 * 4 + 1);
+        }
         const bool quiet = i % 10 == 3; // a status nobody reacted to
         s.retweetCount = quiet || i % 5 == 2 ? 0 : (i * 7) % 13 + 1;
         s.goodCount = quiet || i % 3 == 0 ? 0 : i % 11 + 1;

@@ -37,6 +37,7 @@ struct SandboxStatus {
     int64_t favorCount = 0;
     int64_t createdAt = 0; // seconds since 1970, UTC
     std::string application;
+    int64_t retweetOf = 0; // id of the status this one reposts, 0 for none
 };
 
 struct SandboxNotification {
@@ -77,6 +78,8 @@ struct NewStatus {
     int64_t createdAt = 0;
     std::string application;
     std::vector<NewNotification> notifications;
+    // Demo only: position in DemoNetwork::statuses of an earlier status this one reposts.
+    std::optional<size_t> repostOf;
 };
 
 struct NewComment {

@@ -42,6 +42,7 @@ const std::vector<std::string> kSchema = {
     " name TEXT PRIMARY KEY, content_type TEXT NOT NULL, etag TEXT NOT NULL,"
     " bytes BLOB NOT NULL) WITHOUT ROWID;"
     "CREATE TABLE sandbox_seeded(network TEXT PRIMARY KEY) WITHOUT ROWID;",
+    "ALTER TABLE sandbox_statuses ADD COLUMN retweet_of INTEGER NOT NULL DEFAULT 0;",
 };
 
 #define USER_COLUMNS                                                                               \
@@ -56,9 +57,10 @@ constexpr int kUserColumnCount = 11;
 #define STATUS_SELECT                                                                              \
     "SELECT s.id, s.text, s.picture_large, s.picture_small,"                                       \
     " (SELECT COUNT(*) FROM sandbox_comments c WHERE c.status_id = s.id),"                         \
-    " s.retweet_count, s.good_count, s.favor_count, s.created_at, s.application, " USER_COLUMNS    \
+    " s.retweet_count, s.good_count, s.favor_count, s.created_at, s.application, s.retweet_of, "   \
+    USER_COLUMNS                                                                                   \
     " FROM sandbox_statuses s JOIN sandbox_users u ON u.network = s.network AND u.id = s.user_id "
-constexpr int kStatusColumnCount = 10;
+constexpr int kStatusColumnCount = 11;
 
 SandboxUser ReadUser(const Statement& q, int first) {
     SandboxUser u;
@@ -88,6 +90,7 @@ SandboxStatus ReadStatus(const Statement& q) {
     s.favorCount = q.Int(7);
     s.createdAt = q.Int(8);
     s.application = q.Text(9);
+    s.retweetOf = q.Int(10);
     s.author = ReadUser(q, kStatusColumnCount);
     return s;
 }
@@ -159,13 +162,15 @@ void InsertNotifications(Database& db, const std::string& network, int64_t objec
     }
 }
 
-int64_t InsertStatus(Database& db, const std::string& network, const NewStatus& s) {
+int64_t InsertStatus(Database& db, const std::string& network, const NewStatus& s,
+                     int64_t retweetOf = 0) {
     auto q = db.Prepare("INSERT INTO sandbox_statuses(network, user_id, text, picture_large,"
                         " picture_small, retweet_count, good_count, favor_count, created_at,"
-                        " application) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)");
+                        " application, retweet_of) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
     q->Bind(1, network).Bind(2, s.authorId).Bind(3, s.text).Bind(4, s.pictureLarge);
     q->Bind(5, s.pictureSmall).Bind(6, s.retweetCount).Bind(7, s.goodCount);
-    q->Bind(8, s.favorCount).Bind(9, s.createdAt).Bind(10, s.application).Run();
+    q->Bind(8, s.favorCount).Bind(9, s.createdAt).Bind(10, s.application);
+    q->Bind(11, retweetOf).Run();
     const int64_t id = db.LastInsertRowId();
     InsertNotifications(db, network, id, s.notifications);
     return id;
@@ -330,7 +335,7 @@ std::vector<SandboxStatus> SqliteSandboxStore::Comments(const std::string& netwo
                                                         int64_t statusId, int limit) {
     return With([&](Database& db) {
         auto q = db.Prepare("SELECT c.id, c.text, '', '', 0, 0, 0, 0, c.created_at,"
-                            " c.application, " USER_COLUMNS
+                            " c.application, 0, " USER_COLUMNS
                             " FROM sandbox_comments c JOIN sandbox_users u"
                             " ON u.network = c.network AND u.id = c.user_id"
                             " WHERE c.network = ?1 AND c.status_id = ?2 ORDER BY c.id LIMIT ?3");
@@ -473,7 +478,7 @@ bool SqliteSandboxStore::SeedNetwork(const std::string& network, const DemoNetwo
         }
         std::vector<int64_t> ids;
         for (const NewStatus& s : demo.statuses) {
-            ids.push_back(InsertStatus(db, network, s));
+            ids.push_back(InsertStatus(db, network, s, s.repostOf ? ids.at(*s.repostOf) : 0));
         }
         for (const NewComment& c : demo.comments) {
             InsertComment(db, network, ids.at(c.statusIndex), c);

@@ -146,6 +146,40 @@ TEST_F(SandboxTest, DemoSeedsEveryNetworkOnceWithAFullHomeTimeline) {
     }
 }
 
+TEST_F(SandboxTest, DemoRepostsCarryTheRepostedStatusOneLevelDeep) {
+    m_sandbox->SeedDemo();
+    const Credentials demo = SignIn("sina", "demo");
+    const auto home = Call("sina", demo, "public_timeline");
+    ExpectTyped(home);
+    std::map<std::string, pugi::xml_node> byId;
+    std::vector<pugi::xml_node> reposts;
+    for (pugi::xml_node s : Items(home.child("result"))) {
+        byId[Text(s, "id")] = s;
+        if (s.child("retweet")) {
+            reposts.push_back(s);
+        }
+    }
+    ASSERT_GE(reposts.size(), 2u); // the first page already shows some
+    for (pugi::xml_node s : reposts) {
+        const pugi::xml_node r = s.child("retweet");
+        EXPECT_EQ(std::string(r.attribute("type").value()), "dict");
+        EXPECT_LT(std::stoll(Text(r, "id")), std::stoll(Text(s, "id")));
+        EXPECT_FALSE(Text(r, "user/screen_name").empty());
+        EXPECT_FALSE(Text(r, "text/text").empty());
+        EXPECT_FALSE(Text(r, "image/small_url").empty());
+        EXPECT_LT(Text(r, "time"), Text(s, "time"));
+        EXPECT_TRUE(r.child("retweet").empty());
+        // The reposted status reads the same as in the timeline, where it appears there.
+        const auto same = byId.find(Text(r, "id"));
+        if (same != byId.end()) {
+            EXPECT_EQ(Text(same->second, "text/text"), Text(r, "text/text"));
+        }
+    }
+    // A repost read on its own carries the reposted status too.
+    const auto status = Call("sina", demo, "comment", {{"ID", Text(reposts.front(), "id")}});
+    EXPECT_EQ(Text(status, "retweet/id"), Text(reposts.front(), "retweet/id"));
+}
+
 TEST_F(SandboxTest, DemoNotificationsOfBothKindsAreDeliveredOnce) {
     m_sandbox->SeedDemo();
     const Credentials demo = SignIn("sina", "demo");
