@@ -1,6 +1,7 @@
 #include "data/XMLObj.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -28,7 +29,7 @@ bool SameKey(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+        if (a[i] != b[i] && FoldAscii(a[i]) != FoldAscii(b[i]))
             return false;
     }
     return true;
@@ -45,12 +46,25 @@ std::string_view TrimBlanks(std::string_view text) {
 
 // "type" in any letter case, without measuring every attribute name first.
 bool IsTypeName(const char* name) {
-    const char* type = "type";
-    for (; *type; ++name, ++type) {
-        if (FoldAscii(*name) != *type)
-            return false;
+    return (name[0] | 0x20) == 't' && (name[1] | 0x20) == 'y' && (name[2] | 0x20) == 'p' &&
+           (name[3] | 0x20) == 'e' && name[4] == '\0';
+}
+
+// Eight ASCII bytes to eight UTF-16 units.
+void WidenAscii(std::uint64_t word, char16_t* out) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto spread = [](std::uint64_t four) {
+            four = (four | (four << 16)) & 0x0000FFFF0000FFFFULL;
+            return (four | (four << 8)) & 0x00FF00FF00FF00FFULL;
+        };
+        const std::uint64_t low = spread(word & 0xFFFFFFFFULL);
+        const std::uint64_t high = spread(word >> 32);
+        std::memcpy(out, &low, 8);
+        std::memcpy(out + 4, &high, 8);
+    } else {
+        for (int i = 0; i < 8; ++i)
+            out[i] = static_cast<char16_t>((word >> (56 - 8 * i)) & 0xFF);
     }
-    return *name == '\0';
 }
 
 // UTF-8 to UTF-16 exactly as Utf8ToWide does it (malformed bytes are skipped), but into a buffer
@@ -61,10 +75,26 @@ std::u16string WideOf(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
     while (p < end) {
+        // Runs of ASCII eight bytes at a time, and the common three-byte sequences (Chinese)
+        // directly; everything else below.
+        std::uint64_t word;
+        if (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080ULL) == 0)) {
+            WidenAscii(word, out);
+            out += 8;
+            p += 8;
+            continue;
+        }
         const unsigned char lead = *p;
         if (lead < 0x80) {
             *out++ = lead;
             ++p;
+            continue;
+        }
+        if (lead >= 0xE1 && lead <= 0xEC && end - p >= 3 && (p[1] & 0xC0) == 0x80 &&
+            (p[2] & 0xC0) == 0x80) {
+            *out++ =
+                static_cast<char16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+            p += 3;
             continue;
         }
         int length = 0;
@@ -97,18 +127,28 @@ std::u16string WideOf(std::string_view text) {
     return wide;
 }
 
+// Compared byte by byte, as this runs once for every element read.
+bool Is(const char* text, const char* word) {
+    while (*word && *text == *word)
+        ++text, ++word;
+    return *text == *word;
+}
+
 TNodeKind KindOfType(const char* type) {
-    if (!std::strcmp(type, "str"))
-        return nkStr;
-    if (!std::strcmp(type, "int"))
-        return nkInt;
-    if (!std::strcmp(type, "bool"))
-        return nkBool;
-    if (!std::strcmp(type, "list"))
-        return nkList;
-    if (!std::strcmp(type, "dict"))
-        return nkDict;
-    return nkOther;
+    switch (type[0]) {
+    case 's':
+        return Is(type, "str") ? nkStr : nkOther;
+    case 'i':
+        return Is(type, "int") ? nkInt : nkOther;
+    case 'b':
+        return Is(type, "bool") ? nkBool : nkOther;
+    case 'l':
+        return Is(type, "list") ? nkList : nkOther;
+    case 'd':
+        return Is(type, "dict") ? nkDict : nkOther;
+    default:
+        return nkOther;
+    }
 }
 
 bool IsBlank(std::string_view text) {
@@ -241,6 +281,39 @@ std::shared_ptr<const pugi::xml_document> OwnCopy(pugi::xml_node element) {
 
 } // namespace
 
+// Memory for the nodes of one tree read: taken in blocks, given back all at once when the tree
+// goes. Reading a reply otherwise spends most of its time allocating and releasing nodes.
+class TNodeArena {
+public:
+    void* Allocate(std::size_t size) {
+        size = (size + Alignment - 1) & ~(Alignment - 1);
+        if (m_left < size)
+            Grow(size);
+        void* memory = m_next;
+        m_next += size;
+        m_left -= size;
+        return memory;
+    }
+
+private:
+    static constexpr std::size_t Alignment = alignof(std::max_align_t);
+    static constexpr std::size_t FirstBlock = 16 * 1024;
+    static constexpr std::size_t LargestBlock = 1024 * 1024;
+
+    void Grow(std::size_t size) {
+        m_blockSize = std::min(m_blockSize ? 2 * m_blockSize : FirstBlock, LargestBlock);
+        const std::size_t length = std::max(size, m_blockSize);
+        m_blocks.emplace_back(new std::byte[length]);
+        m_next = m_blocks.back().get();
+        m_left = length;
+    }
+
+    std::vector<std::unique_ptr<std::byte[]>> m_blocks;
+    std::byte* m_next = nullptr;
+    std::size_t m_left = 0;
+    std::size_t m_blockSize = 0;
+};
+
 // ---- Values ----
 
 std::string ValueAsText(const TNodeValue& value) {
@@ -278,6 +351,17 @@ std::int64_t TNodeKey::AsInteger() const {
 // ---- TNode ----
 
 TNode::TNode(TNode* parent) : Parent(parent) {}
+
+TNode::~TNode() = default;
+
+TNode::TXmlOwner::~TXmlOwner() = default;
+
+void TNode::operator delete(TNode* node, std::destroying_delete_t) {
+    const bool inArena = node->m_inArena;
+    node->~TNode();
+    if (!inArena)
+        ::operator delete(node);
+}
 
 std::string TNode::XmlText() const {
     if (m_xmlHandle & 1) {
@@ -324,7 +408,7 @@ void TNode::CopyFields(const TNode& source) {
         source.m_xmlHandle ? source.DocumentOf() : nullptr;
     m_xmlHandle = document ? source.m_xmlHandle : 0;
     std::string text = source.m_xmlOwner ? source.m_xmlOwner->Text : std::string();
-    if (!document && text.empty()) {
+    if (!document && text.empty() && !(m_xmlOwner && m_xmlOwner->Arena)) {
         m_xmlOwner.reset();
         return;
     }
@@ -679,11 +763,19 @@ void TNodeList::AdoptChildren(TNode& other) {
 // caller gives the document to the top node read, which keeps it alive for them all.
 class TReplyReader {
 public:
-    static void Hold(TNode& top, std::shared_ptr<const pugi::xml_document> document) {
-        top.XmlOwner().Document = std::move(document);
+    explicit TReplyReader(std::shared_ptr<const pugi::xml_document> document)
+        : m_document(std::move(document)), m_arena(std::make_unique<TNodeArena>()) {}
+
+    // The first node read, which keeps the document and the memory of all the others.
+    template <class T>
+    std::unique_ptr<T> Top(std::unique_ptr<T> top) {
+        TNode::TXmlOwner& owner = top->XmlOwner();
+        owner.Document = std::move(m_document);
+        owner.Arena = std::move(m_arena);
+        return top;
     }
 
-    static std::unique_ptr<TNode> ReadElement(pugi::xml_node element, TNode* parent, int level) {
+    std::unique_ptr<TNode> ReadElement(pugi::xml_node element, TNode* parent, int level) {
         if (level > kMaxReplyDepth)
             throw EReplyError("reply nested deeper than " + std::to_string(kMaxReplyDepth) +
                               " levels");
@@ -698,8 +790,8 @@ public:
         }
     }
 
-    static std::unique_ptr<TNodeDict> ReadDict(pugi::xml_node element, TNode* parent, int level) {
-        auto dict = std::make_unique<TNodeDict>(parent);
+    std::unique_ptr<TNodeDict> ReadDict(pugi::xml_node element, TNode* parent, int level) {
+        auto dict = New<TNodeDict>(parent);
         dict->Name = element.name();
         dict->m_entries.reserve(ChildCount(element));
         ReadChildren(element, *dict, level,
@@ -710,8 +802,8 @@ public:
         return dict;
     }
 
-    static std::unique_ptr<TNodeList> ReadList(pugi::xml_node element, TNode* parent, int level) {
-        auto list = std::make_unique<TNodeList>(parent);
+    std::unique_ptr<TNodeList> ReadList(pugi::xml_node element, TNode* parent, int level) {
+        auto list = New<TNodeList>(parent);
         list->m_items.reserve(ChildCount(element));
         ReadChildren(element, *list, level,
                      [&list](std::string_view name, std::unique_ptr<TNode> node) {
@@ -722,9 +814,8 @@ public:
         return list;
     }
 
-    static std::unique_ptr<TNode> ReadScalar(pugi::xml_node element, TNodeKind kind,
-                                             TNode* parent) {
-        auto node = std::make_unique<TNode>(parent);
+    std::unique_ptr<TNode> ReadScalar(pugi::xml_node element, TNodeKind kind, TNode* parent) {
+        auto node = New<TNode>(parent);
         node->Kind = kind;
         node->Name = element.name();
         const std::string_view text = TrimBlanks(element.child_value());
@@ -746,8 +837,19 @@ public:
     }
 
 private:
+    template <class T>
+    std::unique_ptr<T> New(TNode* parent) {
+        if (!m_topMade) {
+            m_topMade = true;
+            return std::make_unique<T>(parent);
+        }
+        T* node = new (m_arena->Allocate(sizeof(T))) T(parent);
+        node->m_inArena = true;
+        return std::unique_ptr<T>(node);
+    }
+
     // An upper bound of the entries: blank text and comments are counted but not read.
-    static std::size_t ChildCount(pugi::xml_node element) {
+    std::size_t ChildCount(pugi::xml_node element) {
         std::size_t count = 0;
         for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute())
             ++count;
@@ -759,10 +861,10 @@ private:
     // Attributes first, then the content; blank text and comments between elements are no
     // entries, so a pretty-printed reply reads like a compact one.
     template <class Sink>
-    static void ReadChildren(pugi::xml_node element, TNode& container, int level, Sink sink) {
+    void ReadChildren(pugi::xml_node element, TNode& container, int level, Sink sink) {
         for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
             const std::string_view name = a.name();
-            auto node = std::make_unique<TNode>(&container);
+            auto node = New<TNode>(&container);
             node->Kind = nkOther;
             node->Name = name;
             node->m_xmlHandle = reinterpret_cast<std::uintptr_t>(a.internal_object()) | 1;
@@ -784,21 +886,25 @@ private:
         }
     }
 
-    static const char* TextName(pugi::xml_node text) {
+    const char* TextName(pugi::xml_node text) {
         return text.type() == pugi::node_cdata ? "#cdata-section" : "#text";
     }
 
-    static std::unique_ptr<TNode> ReadText(pugi::xml_node text, TNode& container) {
-        auto node = std::make_unique<TNode>(&container);
+    std::unique_ptr<TNode> ReadText(pugi::xml_node text, TNode& container) {
+        auto node = New<TNode>(&container);
         node->Kind = nkOther;
         node->Name = TextName(text);
         SetHandle(*node, text);
         return node;
     }
 
-    static void SetHandle(TNode& node, pugi::xml_node source) {
+    void SetHandle(TNode& node, pugi::xml_node source) {
         node.m_xmlHandle = reinterpret_cast<std::uintptr_t>(source.internal_object());
     }
+
+    std::shared_ptr<const pugi::xml_document> m_document;
+    std::unique_ptr<TNodeArena> m_arena;
+    bool m_topMade = false;
 };
 
 TNodeKind KindOfElement(pugi::xml_node element) {
@@ -820,9 +926,8 @@ std::unique_ptr<TNodeDict> ParseReply(std::string_view text) {
     const pugi::xml_node root = document->document_element();
     if (!root)
         throw EReplyError(std::string("no XML element in the reply: ") + result.description());
-    auto dict = TReplyReader::ReadDict(root, nullptr, 1);
-    TReplyReader::Hold(*dict, std::move(document));
-    return dict;
+    TReplyReader reader(std::move(document));
+    return reader.Top(reader.ReadDict(root, nullptr, 1));
 }
 
 std::unique_ptr<TNodeDict> ReadDocument(const pugi::xml_document& document) {
@@ -831,24 +936,23 @@ std::unique_ptr<TNodeDict> ReadDocument(const pugi::xml_document& document) {
 
 std::unique_ptr<TNodeDict> ReadDict(pugi::xml_node element, TNode* parent) {
     auto document = OwnCopy(element);
-    auto dict = TReplyReader::ReadDict(document->first_child(), parent, LevelUnder(parent));
-    TReplyReader::Hold(*dict, std::move(document));
-    return dict;
+    const pugi::xml_node copy = document->first_child();
+    TReplyReader reader(std::move(document));
+    return reader.Top(reader.ReadDict(copy, parent, LevelUnder(parent)));
 }
 
 std::unique_ptr<TNodeList> ReadList(pugi::xml_node element, TNode* parent) {
     auto document = OwnCopy(element);
-    auto list = TReplyReader::ReadList(document->first_child(), parent, LevelUnder(parent));
-    TReplyReader::Hold(*list, std::move(document));
-    return list;
+    const pugi::xml_node copy = document->first_child();
+    TReplyReader reader(std::move(document));
+    return reader.Top(reader.ReadList(copy, parent, LevelUnder(parent)));
 }
 
 std::unique_ptr<TNode> ReadScalar(pugi::xml_node element, TNode* parent) {
     auto document = OwnCopy(element);
     const pugi::xml_node copy = document->first_child();
-    auto node = TReplyReader::ReadScalar(copy, KindOfElement(copy), parent);
-    TReplyReader::Hold(*node, std::move(document));
-    return node;
+    TReplyReader reader(std::move(document));
+    return reader.Top(reader.ReadScalar(copy, KindOfElement(copy), parent));
 }
 
 } // namespace quillet

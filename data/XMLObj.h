@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -63,6 +64,7 @@ private:
 };
 
 class TReplyReader;
+class TNodeArena;
 
 // A scalar, and the base of dictionaries and lists. Operations a class does not provide raise
 // EAbstractError.
@@ -71,7 +73,9 @@ public:
     explicit TNode(TNode* parent = nullptr);
     TNode(const TNode&) = delete;
     TNode& operator=(const TNode&) = delete;
-    virtual ~TNode() = default;
+    virtual ~TNode();
+    // Nodes of a tree read from XML live in the tree's arena, released with the whole tree.
+    void operator delete(TNode* node, std::destroying_delete_t);
 
     TNodeValue Value;
     TNode* Parent = nullptr; // the dictionary or list holding this node; not owning
@@ -129,8 +133,10 @@ private:
     // Keeps the written form of nodes read from XML: the parsed document, held by the root of
     // the tree read (its nodes keep plain handles into it), or a text set in code.
     struct TXmlOwner {
+        ~TXmlOwner();
         std::shared_ptr<const pugi::xml_document> Document;
         std::string Text;
+        std::unique_ptr<TNodeArena> Arena; // the memory of the nodes below a tree read
     };
 
     void CopyFields(const TNode& source);
@@ -141,6 +147,7 @@ private:
     // this node or the nearest ancestor holding one; 0 when the node was not read.
     std::uintptr_t m_xmlHandle = 0;
     std::unique_ptr<TXmlOwner> m_xmlOwner;
+    bool m_inArena = false;
 };
 
 // Children by text key, case-insensitive (ASCII letters), in insertion order.

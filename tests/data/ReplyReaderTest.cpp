@@ -204,6 +204,37 @@ TEST(ReplyReader, XmlTextIsTheElementAsWritten) {
     EXPECT_EQ(copy.GetByKey("a")->XmlText(), "<a type=\"str\">x &amp; y</a>");
 }
 
+TEST(ReplyReader, TreeReadStaysSoundWhenEdited) {
+    auto root = ParseReply("<reply><inner type=\"dict\"><l type=\"list\"><s type=\"str\">a</s>"
+                           "<s type=\"str\">b</s></l><n type=\"int\">1</n></inner>"
+                           "<other type=\"str\">x</other></reply>");
+    root->GetByKey("inner")->GetByKey("l")->Delete(1);
+    root->Put("OTHER", std::make_unique<TNode>());
+    root->SetXmlText("<set/>");
+    EXPECT_EQ(root->GetByKey("inner")->GetByKey("n")->XmlText(), "<n type=\"int\">1</n>");
+
+    // The root takes a copy of a node inside it; the nodes it held are released.
+    root->Assign(*root->GetByKey("inner"));
+    EXPECT_EQ(root->Name, "inner");
+    EXPECT_FALSE(root->ContainsKey("other"));
+    EXPECT_EQ(root->GetByKey("l")->Count(), 1);
+    EXPECT_EQ(root->GetByKey("l")->GetItem(1)->AsText(), "b");
+    EXPECT_EQ(root->GetByKey("l")->Parent, root.get());
+    EXPECT_EQ(root->GetByKey("n")->XmlText(), "<n type=\"int\">1</n>");
+    // XmlText stays the element as it was read.
+    EXPECT_EQ(root->XmlText(), "<inner type=\"dict\"><l type=\"list\"><s type=\"str\">a</s><s "
+                               "type=\"str\">b</s></l><n type=\"int\">1</n></inner>");
+
+    // A list taking a dictionary keeps the fields, is cleared and refuses the children.
+    auto other = ParseReply("<r><l type=\"list\"><s type=\"str\">a</s></l></r>");
+    TNode* list = other->GetByKey("l");
+    EXPECT_THROW(list->Assign(*root), EInvalidCast);
+    EXPECT_EQ(list->Name, "inner");
+    EXPECT_EQ(list->Count(), -1);
+    root.reset();
+    EXPECT_EQ(list->XmlText().substr(0, 7), "<inner ");
+}
+
 TEST(ReplyReader, CutShortReplyGivesThePartialTree) {
     const std::string full = "<reply><id type=\"int\">5</id><result type=\"list\">"
                              "<s type=\"dict\"><text type=\"str\">one</text></s>"
