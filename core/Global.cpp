@@ -122,6 +122,11 @@ std::vector<std::pair<std::string_view, std::string>> ConfigValues() {
     return values;
 }
 
+// The base has nothing to copy, so any source is of the wrong class for it.
+void TCustomContext::Assign(const TCustomContext&) {
+    throw EInvalidCast();
+}
+
 std::string JoinKey(std::string_view a, std::string_view b) {
     std::string key(a);
     key += '_';

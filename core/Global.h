@@ -137,6 +137,18 @@ inline constexpr std::string_view RateLimitMessage = "啊哦，您的访问次�
 inline constexpr std::string_view BrokenImageFile = "../Res/Images/broken_img.jpg";
 inline constexpr std::string_view AppTitle = "Quillet集成系统";
 
+// The base of the parsed items a viewer keeps, one per row. A subclass copies only its own
+// class and refuses any other source with EInvalidCast.
+class TCustomContext {
+public:
+    TCustomContext() = default;
+    TCustomContext(const TCustomContext&) = delete;
+    TCustomContext& operator=(const TCustomContext&) = delete;
+    virtual ~TCustomContext() = default;
+
+    virtual void Assign(const TCustomContext& source);
+};
+
 // ---- Shared utilities ----
 
 // A + "_" + B.
