@@ -121,21 +121,21 @@ TEST_F(CliClientTest, CommentsFriendsAndJson) {
 
 TEST_F(CliClientTest, AccountsOfSeveralNetworksAndSignOut) {
     ASSERT_EQ(SignIn("sina").code, 0);
-    const CliRun added = SignIn("twitter", "alice");
-    ASSERT_EQ(added.code, 0) << added.err;
+    const CliRun added = SignIn("facebook", "alice");
+    ASSERT_EQ(added.code, 0) << added.err << added.out;
     EXPECT_NE(added.out.find("账户添加成功！"), std::string::npos) << added.out;
     const CliRun owned = SignIn("sina");
     EXPECT_EQ(owned.code, 1);
     EXPECT_NE(owned.out.find("此账号已被其他用户关联"), std::string::npos);
 
     const std::string list = Run({"accounts"}).out;
-    const size_t at = list.find("twitter:");
+    const size_t at = list.find("facebook:");
     ASSERT_NE(at, std::string::npos) << list;
     const QString key = QString::fromStdString(list.substr(at, list.find(' ', at) - at));
     ASSERT_EQ(Run({"use", key}).code, 0);
     EXPECT_NE(Run({"accounts"}).out.find("* " + key.toStdString()), std::string::npos);
     EXPECT_NE(Run({"profile"}).out.find("alice"), std::string::npos);
-    EXPECT_EQ(Run({"use", "twitter:nobody"}).code, 1);
+    EXPECT_EQ(Run({"use", "facebook:nobody"}).code, 1);
 
     ASSERT_EQ(Run({"signout"}).code, 0);
     const CliRun out = Run({"timeline"});
