@@ -1,7 +1,10 @@
 #include "core/MainHelper.h"
 
 #include "core/FrmLargeImage.h"
+#include "data/XMLObj.h"
 #include "platform/Graphic.h"
+#include "service/User_Intf.h"
+#include "views/SNSView.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -60,6 +63,20 @@ int ShowMessage(const QString& text, std::string_view caption, int flags) {
     return service ? service(text, title, flags) : ShowQtMessageBox(text, title, flags);
 }
 
+// Adds the statuses of a timeline reply's "result" list to Viewer, in order. Items that are no
+// status (no "id") are left out.
+void AddTimeline(TSNSViewer& viewer, const TNodeDict& reply) {
+    const TNode* result = reply.GetByKey("result");
+    for (int i = 1; i <= result->Count(); ++i) {
+        const TNode* item = result->GetItem(i);
+        if (!IsStatusNode(*item))
+            continue;
+        const std::unique_ptr<TSNSContext> context = MakeStatusContext(*item);
+        context->AccountType = CurrentAccount->AccountType;
+        viewer.AddContext(*context);
+    }
+}
+
 } // namespace
 
 TMessageBoxService SetMessageBoxService(TMessageBoxService service) {
@@ -115,6 +132,34 @@ void ShowLargeImage(std::unique_ptr<TGraphic> picture) {
     TLargeImageForm form;
     form.SetPicture(*picture);
     ExecDialog(form);
+}
+
+std::unique_ptr<TSNSContext> MakeStatusContext(const TNode& node) {
+    auto context = std::make_unique<TSNSContext>();
+    context->Node->Assign(node);
+    context->Parse();
+    // Without a current account (signed out) a status shows no buttons.
+    const TreButtonType buttons =
+        CurrentAccount ? ButtonSet(CurrentAccount->AccountType) : TreButtonType();
+    context->Buttons = buttons;
+    if (context->HasRetweet)
+        context->Retweet->Buttons = buttons;
+    return context;
+}
+
+void FillHomeTimeline(TSNSViewer& viewer) {
+    viewer.ClearContexts();
+    const std::unique_ptr<TNodeDict> reply = CurrentAccount->GetPublicTimeline();
+    AddTimeline(viewer, *reply);
+}
+
+bool FillUserTimeline(TSNSViewer& viewer, const std::string& userID) {
+    if (CurrentAccount->AccountType == atSina && userID != CurrentAccount->AccountName)
+        return false;
+    viewer.ClearContexts();
+    const std::unique_ptr<TNodeDict> reply = CurrentAccount->GetUserTimeline(userID);
+    AddTimeline(viewer, *reply);
+    return true;
 }
 
 } // namespace quillet

@@ -9,9 +9,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextFrame>
 #include <QUrl>
-#include <algorithm>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -169,13 +167,15 @@ Qt::Alignment ToQt(TRVAlignment alignment) {
 
 struct RenderedRow {
     const TRVTableRow* Row;
-    QTextFrame* Frame;
+    int Blocks; // paragraphs drawn for the row's cell
     std::uint64_t CellRevision;
 };
 
+// A table is drawn as the paragraphs of its rows, one after the other: a new row is then laid
+// out on its own, where a text table or frames would lay the whole table out again.
 struct RenderedTable {
     const TRVTableItem* Table;
-    QTextFrame* Frame;
+    QTextCursor Start; // the first paragraph of row 0; stays there when a row goes before it
     std::vector<RenderedRow> Rows;
 };
 
@@ -188,7 +188,8 @@ struct TRichView::Impl {
     std::uint64_t RootRevision = 0;
     std::uint64_t RootClears = 0;
     std::vector<RenderedTable> Tables;
-    QTextCursor RootEnd; // where the next root item goes
+    QTextCursor RootEnd;         // where the next root item goes
+    bool RootNeedsBlock = false; // a table was drawn last: the next item opens a paragraph
     std::vector<TRVJumpLocation> Jumps;
     std::unordered_map<const TRVDocument*, std::unordered_map<int, int>> JumpIds;
     int PictureCount = 0;
@@ -323,52 +324,94 @@ struct TRichView::Impl {
         }
     }
 
-    static QTextFrameFormat RowFormat(const TRVTableItem& table) {
-        QTextFrameFormat format;
-        format.setBorder(table.CellBorderWidth);
-        format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
-        format.setLeftMargin(table.CellHSpacing);
-        format.setRightMargin(table.CellHSpacing);
-        format.setBottomMargin(table.CellVSpacing);
-        format.setTopMargin(0);
-        // Frames have one padding for all sides: the larger of the two cell paddings.
-        format.setPadding(table.CellPadding + std::max(table.CellHPadding, table.CellVPadding));
-        return format;
+    // Room for cell spacing, border and padding around a row's paragraphs (borders are not
+    // drawn; the viewers use none).
+    void ApplyRowInsets(int first, int last, const TRVTableItem& table) {
+        const int h =
+            table.CellHSpacing + table.CellBorderWidth + table.CellPadding + table.CellHPadding;
+        const int v =
+            table.CellVSpacing + table.CellBorderWidth + table.CellPadding + table.CellVPadding;
+        if (h == 0 && v == 0)
+            return;
+        for (int number = first; number <= last; ++number) {
+            const QTextBlock block = View->document()->findBlockByNumber(number);
+            QTextBlockFormat format = block.blockFormat();
+            format.setLeftMargin(format.leftMargin() + h);
+            format.setRightMargin(format.rightMargin() + h);
+            if (number == first)
+                format.setTopMargin(format.topMargin() + v);
+            if (number == last)
+                format.setBottomMargin(format.bottomMargin() + v);
+            QTextCursor(block).setBlockFormat(format);
+        }
     }
 
-    // A table is a frame holding one frame per row, so that a new row is laid out on its own
-    // instead of making the whole table lay out again.
-    void RenderTable(QTextCursor& cursor, const TRVTableItem& table) {
-        QTextFrameFormat format;
-        format.setTopMargin(table.CellVSpacing);
-        QTextFrame* frame = cursor.insertFrame(format);
-        RenderedTable rendered{&table, frame, {}};
-        for (int row = 0; row < table.RowCount(); ++row)
-            rendered.Rows.push_back(InsertRow(rendered, row, table.Row(row)));
-        Tables.push_back(std::move(rendered));
-        cursor.setPosition(frame->lastPosition() + 1);
-    }
-
-    // Draws Row as a new row frame before row Index of what is drawn of the table.
-    RenderedRow InsertRow(const RenderedTable& table, int index, const TRVTableRow& row) {
-        QTextCursor cursor(View->document());
-        if (index < static_cast<int>(table.Rows.size()))
-            cursor.setPosition(table.Rows[index].Frame->firstPosition() - 1);
-        else
-            cursor = table.Frame->lastCursorPosition();
-        QTextFrame* frame = cursor.insertFrame(RowFormat(*table.Table));
+    // Draws a row's cell starting in the cursor's (empty) block; returns its paragraph count.
+    int RenderRowAt(QTextCursor& cursor, const TRVTableItem& table, const TRVTableRow& row) {
+        cursor.setBlockFormat(QTextBlockFormat());
+        cursor.setBlockCharFormat(QTextCharFormat());
+        const int first = cursor.blockNumber();
         RenderFlow(cursor, row.Cell);
-        return {&row, frame, row.Cell.Revision()};
+        const int last = cursor.blockNumber();
+        ApplyRowInsets(first, last, table);
+        return last - first + 1;
+    }
+
+    void RenderTable(QTextCursor& cursor, const TRVTableItem& table) {
+        RenderedTable rendered{&table, QTextCursor(cursor), {}};
+        rendered.Start.setKeepPositionOnInsert(true);
+        for (int row = 0; row < table.RowCount(); ++row) {
+            if (row > 0)
+                cursor.insertBlock();
+            const TRVTableRow& model = table.Row(row);
+            rendered.Rows.push_back(
+                {&model, RenderRowAt(cursor, table, model), model.Cell.Revision()});
+        }
+        Tables.push_back(std::move(rendered));
+        RootNeedsBlock = true;
+    }
+
+    int FirstBlockOf(const RenderedTable& table, int row) const {
+        int number = table.Start.blockNumber();
+        for (int i = 0; i < row; ++i)
+            number += table.Rows[i].Blocks;
+        return number;
+    }
+
+    // Draws Row before row Index of what is drawn of the table (after the last for Index ==
+    // the number of drawn rows).
+    void InsertRow(RenderedTable& table, int index, const TRVTableRow& row) {
+        QTextDocument* document = View->document();
+        QTextCursor cursor(document);
+        const int drawn = static_cast<int>(table.Rows.size());
+        if (drawn == 0) {
+            cursor = QTextCursor(table.Start.block());
+        } else if (index < drawn) {
+            // Split an empty paragraph off the front of the row that moves down.
+            const QTextBlock next = document->findBlockByNumber(FirstBlockOf(table, index));
+            cursor.setPosition(next.position());
+            cursor.insertBlock(next.blockFormat(), next.charFormat());
+            cursor.movePosition(QTextCursor::PreviousBlock);
+        } else {
+            const QTextBlock last = document->findBlockByNumber(FirstBlockOf(table, index) - 1);
+            cursor.setPosition(last.position() + last.length() - 1);
+            cursor.insertBlock();
+        }
+        const int blocks = RenderRowAt(cursor, *table.Table, row);
+        table.Rows.insert(table.Rows.begin() + index, {&row, blocks, row.Cell.Revision()});
     }
 
     // Draws the cell of a row again after items were added to it.
-    void RedrawRow(RenderedRow& rendered) {
-        QTextCursor cursor = rendered.Frame->firstCursorPosition();
-        cursor.setPosition(rendered.Frame->lastPosition(), QTextCursor::KeepAnchor);
+    void RedrawRow(RenderedTable& table, int index) {
+        RenderedRow& rendered = table.Rows[index];
+        const int first = FirstBlockOf(table, index);
+        QTextDocument* document = View->document();
+        const QTextBlock last = document->findBlockByNumber(first + rendered.Blocks - 1);
+        QTextCursor cursor(document);
+        cursor.setPosition(document->findBlockByNumber(first).position());
+        cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
-        cursor.setBlockFormat(QTextBlockFormat());
-        cursor.setCharFormat(QTextCharFormat());
-        RenderFlow(cursor, rendered.Row->Cell);
+        rendered.Blocks = RenderRowAt(cursor, *table.Table, *rendered.Row);
         rendered.CellRevision = rendered.Row->Cell.Revision();
     }
 
@@ -381,11 +424,10 @@ struct TRichView::Impl {
             const TRVTableRow& model = table.Row(row);
             if (row < static_cast<int>(rendered.Rows.size()) && rendered.Rows[row].Row == &model) {
                 if (rendered.Rows[row].CellRevision != model.Cell.Revision())
-                    RedrawRow(rendered.Rows[row]);
+                    RedrawRow(rendered, row);
                 continue;
             }
-            RenderedRow drawn = InsertRow(rendered, row, model);
-            rendered.Rows.insert(rendered.Rows.begin() + row, drawn);
+            InsertRow(rendered, row, model);
         }
         return true;
     }
@@ -397,6 +439,7 @@ struct TRichView::Impl {
         JumpIds.clear();
         PictureCount = 0;
         RootItems = 0;
+        RootNeedsBlock = false;
         View->document()->clear();
         View->document()->setDocumentMargin(0);
         RootEnd = QTextCursor(View->document());
@@ -416,13 +459,14 @@ struct TRichView::Impl {
         int para = RootItems > 0 ? root.Item(RootItems - 1).ParaIndex : -1;
         for (int i = RootItems; i < root.ItemCount(); ++i) {
             const TRVItem& item = root.Item(i);
-            if (item.ParaIndex != para) {
+            if (item.ParaIndex != para || RootNeedsBlock) {
                 const QTextBlockFormat format = BlockFormat(root.Paragraph(item.ParaIndex).StyleNo);
                 if (para < 0)
                     RootEnd.setBlockFormat(format);
                 else
                     RootEnd.insertBlock(format);
                 para = item.ParaIndex;
+                RootNeedsBlock = false;
             }
             RenderItem(RootEnd, root, i);
         }
