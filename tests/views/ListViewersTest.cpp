@@ -57,14 +57,22 @@ TEST_F(ListViewersTest, NotificationRowsAndClicksFromTheRelay) {
 }
 
 TEST_F(ListViewersTest, NotificationWithoutDetailPictureOrEntries) {
-    WriteConfig("http://127.0.0.1:9", (m_dir / "no-pictures").string());
+    // A folder without the picture, and one whose picture is damaged.
+    std::filesystem::create_directories(m_dir / "damaged");
+    std::ofstream(m_dir / "damaged" / "detail.png") << "\x89PNG but nothing else";
     TNotifyViewer viewer;
     const auto node = Reply("<notify type=\"dict\"><text type=\"str\">hi</text></notify>");
     TNotifyContext context;
     context.Node->Assign(*node);
+    for (const char* folder : {"missing", "damaged"}) {
+        WriteConfig("http://127.0.0.1:9", (m_dir / folder).string());
+        viewer.ClearContexts();
+        ASSERT_NO_THROW(viewer.AddContext(context)) << folder;
+        const std::vector<std::string> textOnly = {"0: hi/1"};
+        EXPECT_EQ(Describe(viewer.Table->Cell(0, 0)), textOnly) << folder;
+    }
+    viewer.ClearContexts();
     viewer.AddContext(context);
-    const std::vector<std::string> textOnly = {"0: hi/1"};
-    EXPECT_EQ(Describe(viewer.Table->Cell(0, 0)), textOnly);
 
     // A notification lacking every entry: an empty line, a click reports empty values.
     WriteConfig("http://127.0.0.1:9", ImagesDir());
