@@ -1,11 +1,5 @@
 #include "cli/ClientCommands.h"
 
-#include <algorithm>
-#include <cctype>
-#include <iostream>
-#include <iterator>
-#include <optional>
-
 #include "cli/Session.h"
 #include "cli/TreeFormat.h"
 #include "core/Global.h"
@@ -13,6 +7,12 @@
 #include "net/web_connect.h"
 #include "platform/Uri.h"
 #include "service/SignIn.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <iterator>
+#include <optional>
 
 namespace quillet {
 
@@ -40,29 +40,10 @@ TOptions ReadOptions(const TArgs& args) {
     return options;
 }
 
-const TNode* At(const TNode* node, std::string_view key) {
-    const auto* dict = dynamic_cast<const TNodeDict*>(node);
-    return dict ? dict->GetByKey(key) : nullptr;
-}
-
-std::string Text(const TNode* node, std::string_view key) {
-    const TNode* child = At(node, key);
-    return child ? child->AsText() : std::string();
-}
-
-int64_t Integer(const TNode* node, std::string_view key) {
-    const TNode* child = At(node, key);
-    try {
-        return child ? child->AsInteger() : 0;
-    } catch (const EConvertError&) {
-        return 0;
-    }
-}
-
 // The items 1 to Count of a list under key, as a reply holds them.
 std::vector<const TNode*> Items(const TNode* node, std::string_view key) {
     std::vector<const TNode*> items;
-    if (const auto* list = dynamic_cast<const TNodeList*>(At(node, key)))
+    if (const TNodeList* list = ListAt(node, key))
         for (int i = 1; i <= list->Count(); ++i)
             items.push_back(list->GetByIndex(i));
     return items;
@@ -77,40 +58,40 @@ std::string DisplayTime(const std::string& serviceTime) {
 }
 
 void PrintStatus(const TNode* status, std::ostream& out, const std::string& indent = "") {
-    const TNode* user = At(status, "user");
-    out << indent << Text(user, "screen_name");
-    if (const std::string time = DisplayTime(Text(status, "time")); !time.empty())
+    const TNode* user = DictAt(status, "user");
+    out << indent << TextAt(user, "screen_name");
+    if (const std::string time = DisplayTime(TextAt(status, "time")); !time.empty())
         out << "  " << time;
-    if (const std::string app = Text(status, "application"); !app.empty())
+    if (const std::string app = TextAt(status, "application"); !app.empty())
         out << "  来自 " << app;
-    out << "\n" << indent << Text(At(status, "text"), "text") << "\n";
-    if (const std::string picture = Text(At(status, "image"), "large_url"); !picture.empty())
+    out << "\n" << indent << TextAt(DictAt(status, "text"), "text") << "\n";
+    if (const std::string picture = TextAt(DictAt(status, "image"), "large_url"); !picture.empty())
         out << indent << "  picture: " << picture << "\n";
-    if (const TNode* repost = At(status, "retweet")) {
+    if (const TNode* repost = DictAt(status, "retweet")) {
         out << indent << "  reposted:\n";
         PrintStatus(repost, out, indent + "    ");
     }
-    out << indent << "  id " << Text(status, "id") << "  comments " << Integer(status, "comment_count")
-        << "  reposts " << Integer(status, "retweet_count") << "  likes "
-        << Integer(status, "good_count") << "  favorites " << Integer(status, "favor_count")
-        << "\n";
+    out << indent << "  id " << TextAt(status, "id") << "  comments "
+        << IntegerAt(status, "comment_count") << "  reposts " << IntegerAt(status, "retweet_count")
+        << "  likes " << IntegerAt(status, "good_count") << "  favorites "
+        << IntegerAt(status, "favor_count") << "\n";
 }
 
 void PrintUser(const TNode* user, std::ostream& out) {
-    out << Text(user, "screen_name") << "  (id " << Text(user, "id") << ")";
-    if (const TNode* verified = At(user, "verified"); verified && verified->AsText() == "True")
+    out << TextAt(user, "screen_name") << "  (id " << TextAt(user, "id") << ")";
+    if (IntegerAt(user, "verified") != 0)
         out << "  verified";
-    out << "\n  follows " << Integer(user, "follow_count") << "  followers "
-        << Integer(user, "follower_count") << "\n";
+    out << "\n  follows " << IntegerAt(user, "follow_count") << "  followers "
+        << IntegerAt(user, "follower_count") << "\n";
     for (const char* key : {"description", "gender", "location", "website"})
-        if (const std::string value = Text(user, key); !value.empty())
+        if (const std::string value = TextAt(user, key); !value.empty())
             out << "  " << key << ": " << value << "\n";
 }
 
 // A reply the relay refused ("_error"): its text as a failure of the command.
 void CheckRefusal(const TNodeDict& reply) {
     if (reply.ContainsKey("_error"))
-        throw ECliError("the relay refused: " + Text(&reply, "_error"));
+        throw ECliError("the relay refused: " + TextAt(&reply, "_error"));
 }
 
 int PrintReply(const TNodeDict& reply, bool json, std::ostream& out) {
@@ -131,9 +112,12 @@ std::unique_ptr<TNodeDict> Call(TAccount& account, const std::string& category,
 
 const std::string& SignInAddress(TAccount_Type type) {
     switch (type) {
-    case atTwitter: return IntfTwitterURL;
-    case atFacebook: return IntfFacebookURL;
-    default: return IntfSinaURL;
+    case atTwitter:
+        return IntfTwitterURL;
+    case atFacebook:
+        return IntfFacebookURL;
+    default:
+        return IntfSinaURL;
     }
 }
 
@@ -214,7 +198,8 @@ int RunUse(const TArgs& args, std::ostream& out) {
     const size_t colon = args[0].find(':');
     const std::optional<TAccount_Type> type =
         colon == std::string::npos ? std::nullopt : AccountTypeOf(args[0].substr(0, colon));
-    TAccount* account = type ? session.User().GetAccount(*type, args[0].substr(colon + 1)) : nullptr;
+    TAccount* account =
+        type ? session.User().GetAccount(*type, args[0].substr(colon + 1)) : nullptr;
     if (!account)
         throw ECliError("no such account: " + args[0] + " (see 'quillet-cli accounts')");
     session.Use(*account);
@@ -256,7 +241,7 @@ int RunPost(const TArgs& args, std::ostream& out) {
         throw ECliError(std::string(EmptyStatusText));
     const std::unique_ptr<TNodeDict> reply =
         Call(session.Account(), "update_status", {{"status", text}});
-    if (Integer(reply.get(), "_error_code") == 4)
+    if (IntegerAt(reply.get(), "_error_code") == 4)
         throw ECliError(std::string(RepeatedStatusText));
     CheckRefusal(*reply);
     if (options.json)
@@ -289,8 +274,7 @@ int RunProfile(const TArgs& args, std::ostream& out) {
     if (options.words.size() > 1)
         throw ECliError("usage: quillet-cli profile [ID] [--json]");
     const TCliSession session = TCliSession::Open();
-    const std::string id =
-        options.words.empty() ? session.Account().AccountName : options.words[0];
+    const std::string id = options.words.empty() ? session.Account().AccountName : options.words[0];
     const std::unique_ptr<TNodeDict> reply = Call(session.Account(), "user", {{"ID", id}});
     CheckRefusal(*reply);
     if (options.json)
@@ -323,13 +307,13 @@ int RunNotify(const TArgs& args, std::ostream& out) {
     CheckRefusal(*reply);
     if (options.json)
         return PrintReply(*reply, true, out);
-    const int64_t count = Integer(At(reply.get(), "counts"), "count");
+    const int64_t count = IntegerAt(DictAt(reply.get(), "counts"), "count");
     out << count << " notifications\n";
     std::vector<const TNode*> items = Items(reply.get(), "notifies");
     items.resize(std::min<size_t>(items.size(), static_cast<size_t>(std::max<int64_t>(count, 0))));
     for (const TNode* notification : items) {
-        out << "[" << Text(notification, "type") << "] " << Text(notification, "text") << "\n";
-        if (const TNode* object = At(notification, "object"))
+        out << "[" << TextAt(notification, "type") << "] " << TextAt(notification, "text") << "\n";
+        if (const TNode* object = DictAt(notification, "object"))
             PrintStatus(object, out, "    ");
     }
     return 0;

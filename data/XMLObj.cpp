@@ -955,4 +955,37 @@ std::unique_ptr<TNode> ReadScalar(pugi::xml_node element, TNode* parent) {
     return reader.Top(reader.ReadScalar(copy, KindOfElement(copy), parent));
 }
 
+namespace {
+
+const TNode* ChildAt(const TNode* node, std::string_view key) {
+    const auto* dict = dynamic_cast<const TNodeDict*>(node);
+    return dict ? dict->GetByKey(key) : nullptr;
+}
+
+} // namespace
+
+std::string TextAt(const TNode* node, std::string_view key) {
+    const TNode* child = ChildAt(node, key);
+    return child ? child->AsText() : std::string();
+}
+
+std::int64_t IntegerAt(const TNode* node, std::string_view key) {
+    const TNode* child = ChildAt(node, key);
+    if (!child)
+        return 0;
+    try {
+        return child->AsInteger();
+    } catch (const EConvertError&) {
+        return 0;
+    }
+}
+
+const TNodeDict* DictAt(const TNode* node, std::string_view key) {
+    return dynamic_cast<const TNodeDict*>(ChildAt(node, key));
+}
+
+const TNodeList* ListAt(const TNode* node, std::string_view key) {
+    return dynamic_cast<const TNodeList*>(ChildAt(node, key));
+}
+
 } // namespace quillet

@@ -232,6 +232,13 @@ private:
 inline constexpr std::size_t kMaxReplySize = 64 * 1024 * 1024;
 inline constexpr int kMaxReplyDepth = 256; // the root element is level 1
 
+// Reading a key a reply may lack: a missing key, or a node that is no dictionary, reads as "",
+// 0 or nullptr, never as a failure; so does a number that does not convert.
+std::string TextAt(const TNode* node, std::string_view key);
+std::int64_t IntegerAt(const TNode* node, std::string_view key);
+const TNodeDict* DictAt(const TNode* node, std::string_view key);
+const TNodeList* ListAt(const TNode* node, std::string_view key);
+
 // The reply in Text (bytes as received) as a tree owned by the caller. A text cut short yields
 // the tree read before the fault. EReplyError when no element can be read, the text is larger
 // than kMaxReplySize or nested deeper than kMaxReplyDepth; EConvertError for an "int" or "bool"

@@ -4,15 +4,6 @@
 
 namespace quillet {
 
-namespace {
-
-std::string TextAt(const TNodeDict& dict, std::string_view key) {
-    const TNode* node = dict.GetByKey(key);
-    return node ? node->AsText() : std::string();
-}
-
-} // namespace
-
 TSignInResult HandleAuthorizationReply(const std::string& reply, TUser* signedIn) {
     TSignInResult result;
     if (reply.find("_error") != std::string::npos)
@@ -24,8 +15,8 @@ TSignInResult HandleAuthorizationReply(const std::string& reply, TUser* signedIn
         return result;
     }
     const std::string owner =
-        LookupAccountOwner(TextAt(*dict, "account_type"), TextAt(*dict, "account_name"),
-                           TextAt(*dict, "access_token"), TextAt(*dict, "access_secret"));
+        LookupAccountOwner(TextAt(dict.get(), "account_type"), TextAt(dict.get(), "account_name"),
+                           TextAt(dict.get(), "access_token"), TextAt(dict.get(), "access_secret"));
     if (!owner.empty()) {
         if (signedIn) {
             result.Outcome = TSignInOutcome::soOwned;

@@ -1,11 +1,11 @@
 #include "service/User_Intf.h"
 
-#include <QString>
-
 #include "data/XMLObj.h"
 #include "net/Cache_.h"
 #include "net/web_connect.h"
 #include "platform/Uri.h"
+
+#include <QString>
 
 namespace quillet {
 
@@ -17,27 +17,6 @@ TUser* CurrentUser = nullptr;
 TAccount* CurrentAccount = nullptr;
 
 namespace {
-
-// A key a reply may lack reads as "" or 0, never as a failure.
-std::string TextAt(const TNodeDict& dict, std::string_view key) {
-    const TNode* node = dict.GetByKey(key);
-    return node ? node->AsText() : std::string();
-}
-
-int64_t IntegerAt(const TNodeDict& dict, std::string_view key) {
-    const TNode* node = dict.GetByKey(key);
-    if (!node)
-        return 0;
-    try {
-        return node->AsInteger();
-    } catch (const EConvertError&) {
-        return 0;
-    }
-}
-
-const TNodeDict* DictAt(const TNodeDict& dict, std::string_view key) {
-    return dynamic_cast<const TNodeDict*>(dict.GetByKey(key));
-}
 
 bool SameText(std::string_view a, std::string_view b) {
     return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
@@ -88,15 +67,15 @@ TAccount::TAccount(TUser* owner, const TNodeDict& entry) : OwnerUser(owner) {
 }
 
 void TAccount::ReadCredentials(const TNodeDict& entry) {
-    const std::optional<TAccount_Type> type = AccountTypeOf(TextAt(entry, "account_type"));
+    const std::optional<TAccount_Type> type = AccountTypeOf(TextAt(&entry, "account_type"));
     if (!type)
-        throw EConvertError("unknown account type '" + TextAt(entry, "account_type") + "'");
-    AccessToken = TextAt(entry, "access_token");
-    AccountName = TextAt(entry, "account_name");
+        throw EConvertError("unknown account type '" + TextAt(&entry, "account_type") + "'");
+    AccessToken = TextAt(&entry, "access_token");
+    AccountName = TextAt(&entry, "account_name");
     AccountType = *type;
     if (entry.ContainsKey("access_secret"))
-        AccessSecret = TextAt(entry, "access_secret");
-    ExpireIn = static_cast<int32_t>(IntegerAt(entry, "expire_in"));
+        AccessSecret = TextAt(&entry, "access_secret");
+    ExpireIn = static_cast<int32_t>(IntegerAt(&entry, "expire_in"));
 }
 
 void TAccount::CreateAPICall() {
@@ -115,17 +94,17 @@ void TAccount::FetchProfile() {
     APICall->SetCategory("user");
     APICall->AddParam("ID", AccountName);
     const std::unique_ptr<TNodeDict> reply = APICall->Execute();
-    AccountInfo.Id = TextAt(*reply, "id");
-    AccountInfo.ScreenName = TextAt(*reply, "screen_name");
-    AccountInfo.UserName = TextAt(*reply, "user_name");
-    if (const TNodeDict* image = DictAt(*reply, "profile_image")) {
-        AccountInfo.ProfileImage.LargeURL = TextAt(*image, "large_url");
-        AccountInfo.ProfileImage.SmallURL = TextAt(*image, "small_url");
+    AccountInfo.Id = TextAt(reply.get(), "id");
+    AccountInfo.ScreenName = TextAt(reply.get(), "screen_name");
+    AccountInfo.UserName = TextAt(reply.get(), "user_name");
+    if (const TNodeDict* image = DictAt(reply.get(), "profile_image")) {
+        AccountInfo.ProfileImage.LargeURL = TextAt(image, "large_url");
+        AccountInfo.ProfileImage.SmallURL = TextAt(image, "small_url");
     }
-    AccountInfo.Description = TextAt(*reply, "description");
-    AccountInfo.Website = TextAt(*reply, "website");
-    AccountInfo.FollowCount = static_cast<int32_t>(IntegerAt(*reply, "follow_count"));
-    AccountInfo.FollowerCount = static_cast<int32_t>(IntegerAt(*reply, "follower_count"));
+    AccountInfo.Description = TextAt(reply.get(), "description");
+    AccountInfo.Website = TextAt(reply.get(), "website");
+    AccountInfo.FollowCount = static_cast<int32_t>(IntegerAt(reply.get(), "follow_count"));
+    AccountInfo.FollowerCount = static_cast<int32_t>(IntegerAt(reply.get(), "follower_count"));
 }
 
 std::unique_ptr<TNodeDict> TAccount::GetPublicTimeline() {
@@ -160,18 +139,18 @@ void TUser::LoadAccounts() {
     const std::unique_ptr<TNodeDict> reply = RequestTree(url);
     if (!reply)
         throw EConnectError(url);
-    const auto* accounts = dynamic_cast<const TNodeList*>(reply->GetByKey("accounts"));
+    const auto* accounts = ListAt(reply.get(), "accounts");
     if (!accounts)
         return;
     for (int i = 1; i <= accounts->Count(); ++i) {
         const auto* entry = dynamic_cast<const TNodeDict*>(accounts->GetByIndex(i));
         if (!entry)
             continue;
-        const std::optional<TAccount_Type> type = AccountTypeOf(TextAt(*entry, "account_type"));
+        const std::optional<TAccount_Type> type = AccountTypeOf(TextAt(entry, "account_type"));
         if (!type)
             continue; // a network this client does not know
         // Looked up by its text even when the relay types the name as a number.
-        if (TAccount* existing = GetAccount(*type, TextAt(*entry, "account_name"))) {
+        if (TAccount* existing = GetAccount(*type, TextAt(entry, "account_name"))) {
             existing->UpdateFromNode(*entry);
             continue;
         }
@@ -198,12 +177,12 @@ bool TUser::AddAccount(const std::string& accessToken, const std::string& access
 
 bool TUser::AddAccountFromReply(const std::string& replyText) {
     const std::unique_ptr<TNodeDict> dict = ParseReply(replyText);
-    const std::optional<TAccount_Type> type = AccountTypeOf(TextAt(*dict, "account_type"));
+    const std::optional<TAccount_Type> type = AccountTypeOf(TextAt(dict.get(), "account_type"));
     if (!type)
         return false;
-    return AddAccount(TextAt(*dict, "access_token"), TextAt(*dict, "access_secret"),
-                      TextAt(*dict, "account_name"), *type,
-                      static_cast<int32_t>(IntegerAt(*dict, "expire_in")));
+    return AddAccount(TextAt(dict.get(), "access_token"), TextAt(dict.get(), "access_secret"),
+                      TextAt(dict.get(), "account_name"), *type,
+                      static_cast<int32_t>(IntegerAt(dict.get(), "expire_in")));
 }
 
 bool TUser::DeleteAccount(TAccount_Type accountType, const std::string& accountName) {
@@ -263,7 +242,7 @@ TAccount* TUser::FirstAccount() const {
 
 std::unique_ptr<TUser> CreateNewUser() {
     const std::unique_ptr<TNodeDict> reply = RequestTree(CreateUserURL);
-    const std::string id = reply ? TextAt(*reply, "ID") : std::string();
+    const std::string id = reply ? TextAt(reply.get(), "ID") : std::string();
     if (id.empty())
         throw EConnectError(CreateUserURL);
     return std::make_unique<TUser>(id);
@@ -282,16 +261,17 @@ std::string LookupAccountOwner(const std::string& networkName, const std::string
     } catch (const std::exception&) {
         throw EConnectError(url);
     }
-    const std::string id = TextAt(*reply, "ID");
+    const std::string id = TextAt(reply.get(), "ID");
     return id == "None" ? std::string() : id;
 }
 
 bool UpdateAccountToken(const TNodeDict& entry) {
-    std::string url = FormatQuery(AccountModifyURL + "?account_type=%s&account_name=%s&access_token=%s",
-                                  {TextAt(entry, "account_type"), TextAt(entry, "account_name"),
-                                   TextAt(entry, "access_token")});
+    std::string url =
+        FormatQuery(AccountModifyURL + "?account_type=%s&account_name=%s&access_token=%s",
+                    {TextAt(&entry, "account_type"), TextAt(&entry, "account_name"),
+                     TextAt(&entry, "access_token")});
     if (entry.ContainsKey("access_secret"))
-        url += "&access_secret=" + PercentEncode(TextAt(entry, "access_secret"));
+        url += "&access_secret=" + PercentEncode(TextAt(&entry, "access_secret"));
     RequestText(url);
     return true;
 }
