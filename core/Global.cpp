@@ -1,8 +1,10 @@
 #include "core/Global.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -334,48 +336,86 @@ std::string WideToUtf8(std::u16string_view wide) {
     return out;
 }
 
-std::u16string Utf8ToWide(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        std::size_t length = 0;
+namespace {
+
+// Eight ASCII bytes to eight UTF-16 units.
+void WidenAscii(std::uint64_t word, char16_t* out) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto spread = [](std::uint64_t four) {
+            four = (four | (four << 16)) & 0x0000FFFF0000FFFFULL;
+            return (four | (four << 8)) & 0x00FF00FF00FF00FFULL;
+        };
+        const std::uint64_t low = spread(word & 0xFFFFFFFFULL);
+        const std::uint64_t high = spread(word >> 32);
+        std::memcpy(out, &low, 8);
+        std::memcpy(out + 4, &high, 8);
+    } else {
+        for (int i = 0; i < 8; ++i)
+            out[i] = static_cast<char16_t>((word >> (56 - 8 * i)) & 0xFF);
+    }
+}
+
+} // namespace
+
+// Malformed bytes are skipped; the byte that broke a sequence starts afresh. The buffer is sized
+// once and ASCII runs are widened eight bytes at a time: decoding texts is a large part of
+// reading a reply.
+std::u16string Utf8ToWide(std::string_view text) {
+    std::u16string wide(text.size(), u'\0'); // never more units than bytes
+    char16_t* out = wide.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        // Runs of ASCII eight bytes at a time, and the common three-byte sequences (Chinese)
+        // directly; everything else below.
+        std::uint64_t word;
+        if (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080ULL) == 0)) {
+            WidenAscii(word, out);
+            out += 8;
+            p += 8;
+            continue;
+        }
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            *out++ = lead;
+            ++p;
+            continue;
+        }
+        if (lead >= 0xE1 && lead <= 0xEC && end - p >= 3 && (p[1] & 0xC0) == 0x80 &&
+            (p[2] & 0xC0) == 0x80) {
+            *out++ =
+                static_cast<char16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+            p += 3;
+            continue;
+        }
+        int length = 0;
         char32_t c = 0;
         char32_t least = 0; // smallest code point of this length: anything below is overlong
-        if (lead < 0x80) {
-            out += char16_t(lead);
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
+        if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2, c = lead & 0x1F, least = 0x80;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3, c = lead & 0x0F, least = 0x800;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
             length = 4, c = lead & 0x07, least = 0x10000;
         } else {
-            ++i; // not a lead byte
+            ++p;
             continue;
         }
-        std::size_t n = 1;
-        for (; n < length && i + n < utf8.size(); ++n) {
-            const auto next = static_cast<unsigned char>(utf8[i + n]);
-            if ((next & 0xC0) != 0x80)
-                break;
-            c = (c << 6) | (next & 0x3F);
-        }
-        // A broken sequence gives nothing; the byte that broke it starts afresh.
-        i += n;
+        int n = 1;
+        for (; n < length && p + n < end && (p[n] & 0xC0) == 0x80; ++n)
+            c = (c << 6) | (p[n] & 0x3F);
+        p += n;
         if (n < length || c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
             continue;
         if (c < 0x10000) {
-            out += char16_t(c);
+            *out++ = static_cast<char16_t>(c);
         } else {
-            out += char16_t(0xD800 + ((c - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+            *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
         }
     }
-    return out;
+    wide.resize(out - wide.data());
+    return wide;
 }
 
 } // namespace quillet

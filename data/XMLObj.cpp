@@ -1,9 +1,7 @@
 #include "data/XMLObj.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
-#include <cstring>
 
 namespace quillet {
 
@@ -48,83 +46,6 @@ std::string_view TrimBlanks(std::string_view text) {
 bool IsTypeName(const char* name) {
     return (name[0] | 0x20) == 't' && (name[1] | 0x20) == 'y' && (name[2] | 0x20) == 'p' &&
            (name[3] | 0x20) == 'e' && name[4] == '\0';
-}
-
-// Eight ASCII bytes to eight UTF-16 units.
-void WidenAscii(std::uint64_t word, char16_t* out) {
-    if constexpr (std::endian::native == std::endian::little) {
-        const auto spread = [](std::uint64_t four) {
-            four = (four | (four << 16)) & 0x0000FFFF0000FFFFULL;
-            return (four | (four << 8)) & 0x00FF00FF00FF00FFULL;
-        };
-        const std::uint64_t low = spread(word & 0xFFFFFFFFULL);
-        const std::uint64_t high = spread(word >> 32);
-        std::memcpy(out, &low, 8);
-        std::memcpy(out + 4, &high, 8);
-    } else {
-        for (int i = 0; i < 8; ++i)
-            out[i] = static_cast<char16_t>((word >> (56 - 8 * i)) & 0xFF);
-    }
-}
-
-// UTF-8 to UTF-16 exactly as Utf8ToWide does it (malformed bytes are skipped), but into a buffer
-// sized once: decoding texts is a large part of reading a reply.
-std::u16string WideOf(std::string_view text) {
-    std::u16string wide(text.size(), u'\0'); // never more units than bytes
-    char16_t* out = wide.data();
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* const end = p + text.size();
-    while (p < end) {
-        // Runs of ASCII eight bytes at a time, and the common three-byte sequences (Chinese)
-        // directly; everything else below.
-        std::uint64_t word;
-        if (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080ULL) == 0)) {
-            WidenAscii(word, out);
-            out += 8;
-            p += 8;
-            continue;
-        }
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            *out++ = lead;
-            ++p;
-            continue;
-        }
-        if (lead >= 0xE1 && lead <= 0xEC && end - p >= 3 && (p[1] & 0xC0) == 0x80 &&
-            (p[2] & 0xC0) == 0x80) {
-            *out++ =
-                static_cast<char16_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-            p += 3;
-            continue;
-        }
-        int length = 0;
-        char32_t c = 0;
-        char32_t least = 0; // smallest code point of this length: anything below is overlong
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, c = lead & 0x1F, least = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, c = lead & 0x0F, least = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, c = lead & 0x07, least = 0x10000;
-        } else {
-            ++p;
-            continue;
-        }
-        int n = 1;
-        for (; n < length && p + n < end && (p[n] & 0xC0) == 0x80; ++n)
-            c = (c << 6) | (p[n] & 0x3F);
-        p += n;
-        if (n < length || c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            continue;
-        if (c < 0x10000) {
-            *out++ = static_cast<char16_t>(c);
-        } else {
-            *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        }
-    }
-    wide.resize(out - wide.data());
-    return wide;
 }
 
 // Compared byte by byte, as this runs once for every element read.
@@ -821,7 +742,7 @@ public:
         const std::string_view text = TrimBlanks(element.child_value());
         switch (node->Kind) {
         case nkStr:
-            node->Value = WideOf(text);
+            node->Value = Utf8ToWide(text);
             break;
         case nkInt:
             node->Value = IntegerOf(text);
