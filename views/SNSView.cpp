@@ -319,7 +319,8 @@ void TSNSViewer::reTextJump(int id) {
         return;
     if (std::isdigit(static_cast<unsigned char>(tag.front()))) {
         const TButtonTagValue value = ParseButtonTag(tag);
-        if (!OnSNSButtonClick || value.Row < 0 || value.Row >= int(Contexts.size()))
+        if (!OnSNSButtonClick || value.Button >= ButtonKindCount || value.Row < 0 ||
+            value.Row >= int(Contexts.size()))
             return;
         auto& context = static_cast<TSNSContext&>(*Contexts[std::size_t(value.Row)]);
         OnSNSButtonClick(this, static_cast<TreButtonTypeElement>(value.Button), context.Node.get());
