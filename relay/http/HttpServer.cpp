@@ -17,6 +17,40 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
+using Parser = http::request_parser<http::string_body>;
+
+// A fresh parser with the server's limits.
+void StartParser(std::optional<Parser>& parser, const HttpLimits& limits) {
+    parser.emplace();
+    parser->header_limit(static_cast<std::uint32_t>(limits.maxHeader));
+    parser->body_limit(limits.maxBody);
+}
+
+// What a request the parser refused is answered with.
+http::status RefusalFor(beast::error_code ec) {
+    if (ec == http::error::header_limit) {
+        return http::status::request_header_fields_too_large;
+    }
+    if (ec == http::error::body_limit) {
+        return http::status::payload_too_large;
+    }
+    return http::status::bad_request;
+}
+
+HttpRequest RequestFrom(const http::request<http::string_body>& req, std::string remote) {
+    HttpRequest in;
+    in.method = std::string(req.method_string());
+    const std::string_view target(req.target().data(), req.target().size());
+    const size_t q = target.find('?');
+    in.path = std::string(target.substr(0, q));
+    in.query = q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
+    in.body = req.body();
+    in.contentType = std::string(req[http::field::content_type]);
+    in.ifNoneMatch = std::string(req[http::field::if_none_match]);
+    in.remote = std::move(remote);
+    return in;
+}
+
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, const HttpHandler& handler, const HttpLimits& limits)
@@ -28,9 +62,7 @@ public:
 
 private:
     void Read() {
-        m_parser.emplace();
-        m_parser->header_limit(static_cast<std::uint32_t>(m_limits.maxHeader));
-        m_parser->body_limit(m_limits.maxBody);
+        StartParser(m_parser, m_limits);
         m_stream.expires_after(m_limits.idle);
         http::async_read(
             m_stream, m_buffer, *m_parser,
@@ -42,14 +74,8 @@ private:
             ec == asio::error::connection_reset || ec == asio::error::eof) {
             return Close();
         }
-        if (ec == http::error::header_limit) {
-            return Refuse(http::status::request_header_fields_too_large);
-        }
-        if (ec == http::error::body_limit) {
-            return Refuse(http::status::payload_too_large);
-        }
         if (ec) {
-            return Refuse(http::status::bad_request);
+            return Refuse(RefusalFor(ec));
         }
         const auto& req = m_parser->get();
         if (req.target().size() > m_limits.maxTarget) {
@@ -60,18 +86,9 @@ private:
     }
 
     HttpResponse Handle(const http::request<http::string_body>& req) {
-        HttpRequest in;
-        in.method = std::string(req.method_string());
-        const std::string_view target(req.target().data(), req.target().size());
-        const size_t q = target.find('?');
-        in.path = std::string(target.substr(0, q));
-        in.query = q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
-        in.body = req.body();
-        in.contentType = std::string(req[http::field::content_type]);
-        in.ifNoneMatch = std::string(req[http::field::if_none_match]);
         beast::error_code ec;
         const auto peer = beast::get_lowest_layer(m_stream).socket().remote_endpoint(ec);
-        in.remote = ec ? std::string() : peer.address().to_string();
+        const HttpRequest in = RequestFrom(req, ec ? std::string() : peer.address().to_string());
         try {
             return m_handler(in);
         } catch (const std::exception&) {
@@ -121,7 +138,7 @@ private:
 
     beast::tcp_stream m_stream;
     beast::flat_buffer m_buffer;
-    std::optional<http::request_parser<http::string_body>> m_parser;
+    std::optional<Parser> m_parser;
     const HttpHandler& m_handler;
     const HttpLimits& m_limits;
 };
@@ -193,6 +210,32 @@ void HttpServer::Stop() {
         m_impl->acceptor.close(ec);
         m_impl->ioc.stop();
     });
+}
+
+unsigned ParseRequest(std::string_view bytes, const HttpLimits& limits, HttpRequest& out) {
+    std::optional<Parser> parser;
+    StartParser(parser, limits);
+    parser->eager(true);
+    beast::error_code ec;
+    while (!bytes.empty() && !parser->is_done()) {
+        const size_t used = parser->put(asio::buffer(bytes.data(), bytes.size()), ec);
+        if (ec == http::error::need_more || (!ec && used == 0)) {
+            return 0;
+        }
+        if (ec) {
+            return static_cast<unsigned>(RefusalFor(ec));
+        }
+        bytes.remove_prefix(used);
+    }
+    if (!parser->is_done()) {
+        return 0;
+    }
+    const auto& req = parser->get();
+    if (req.target().size() > limits.maxTarget) {
+        return static_cast<unsigned>(http::status::uri_too_long);
+    }
+    out = RequestFrom(req, {});
+    return 200;
 }
 
 } // namespace quillet::relay

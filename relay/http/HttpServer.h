@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,11 @@ struct HttpLimits {
     size_t maxBody = 64 * 1024;
     std::chrono::seconds idle{30};
 };
+
+// Reads one request from raw bytes with the parser and limits a connection uses: 200 with the
+// request in out, 0 when the bytes end before the request does, else the status a connection
+// would refuse it with (400, 413, 414 or 431).
+unsigned ParseRequest(std::string_view bytes, const HttpLimits& limits, HttpRequest& out);
 
 // An HTTP/1.1 server with keep-alive over a small pool of threads. The handler runs on a pool
 // thread and may block for short store work. Requests beyond the limits get 413, 414 or 431

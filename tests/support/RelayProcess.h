@@ -26,6 +26,7 @@ public:
 
     const std::string& BaseUrl() const { return m_baseUrl; } // "http://127.0.0.1:PORT"
     uint16_t Port() const { return m_port; }
+    pid_t Pid() const { return m_pid; } // for signals a test sends itself (SIGSTOP, SIGKILL)
     const std::string& DataDir() const { return m_dataDir; }
     std::string DatabasePath() const { return m_dataDir + "/relay.db"; }
     std::string KeyFilePath() const { return m_dataDir + "/relay.key"; }
