@@ -169,8 +169,8 @@ TEST_F(StatusViewerTest, BlocksByTextType) {
          Block("normal", "a") + Block("emotion", "没有这个") + Block("emotion", "赞"),
          {"0: alice/0[header_u7]", "0: a/1 没有这个/4 pic:emotion"}},
         {"an emotion name cannot leave the emotion folder",
-         Block("emotion", "../Emotions/Sina/哈哈"),
-         {"0: alice/0[header_u7]", "0: ../Emotions/Sina/哈哈/4"}},
+         Block("emotion", "../Sina/哈哈"),
+         {"0: alice/0[header_u7]", "0: ../Sina/哈哈/4"}},
         {"no blocks", "", {"0: alice/0[header_u7]"}},
     };
     for (const auto& c : cases) {
