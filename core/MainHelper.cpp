@@ -66,7 +66,10 @@ int ShowMessage(const QString& text, std::string_view caption, int flags) {
 // Adds the statuses of a timeline reply's "result" list to Viewer, in order. Items that are no
 // status (no "id") are left out.
 void AddTimeline(TSNSViewer& viewer, const TNodeDict& reply) {
-    const TNode* result = reply.GetByKey("result");
+    // An error reply has no "result": it fills nothing.
+    const TNodeList* result = ListAt(&reply, "result");
+    if (!result)
+        return;
     for (int i = 1; i <= result->Count(); ++i) {
         const TNode* item = result->GetItem(i);
         if (!IsStatusNode(*item))
@@ -149,11 +152,15 @@ std::unique_ptr<TSNSContext> MakeStatusContext(const TNode& node) {
 
 void FillHomeTimeline(TSNSViewer& viewer) {
     viewer.ClearContexts();
+    if (!CurrentAccount)
+        return;
     const std::unique_ptr<TNodeDict> reply = CurrentAccount->GetPublicTimeline();
     AddTimeline(viewer, *reply);
 }
 
 bool FillUserTimeline(TSNSViewer& viewer, const std::string& userID) {
+    if (!CurrentAccount)
+        return false;
     if (CurrentAccount->AccountType == atSina && userID != CurrentAccount->AccountName)
         return false;
     viewer.ClearContexts();

@@ -136,5 +136,20 @@ TEST_F(TimelineFillTest, OtherNetworksReadAnyUsersTimeline) {
         EXPECT_EQ(static_cast<const TSNSContext&>(*c).User.ID, other);
 }
 
+TEST_F(TimelineFillTest, ErrorRepliesAndNoAccountFillNothing) {
+    SignIn("twitter");
+    TSNSViewer viewer;
+    FillHomeTimeline(viewer);
+    ASSERT_FALSE(viewer.Contexts.empty());
+    // The relay refuses an unknown user with an "_error" reply, which holds no "result".
+    EXPECT_TRUE(FillUserTimeline(viewer, "no-such-user"));
+    EXPECT_TRUE(viewer.Contexts.empty());
+
+    CurrentAccount = nullptr;
+    FillHomeTimeline(viewer);
+    EXPECT_TRUE(viewer.Contexts.empty());
+    EXPECT_FALSE(FillUserTimeline(viewer, "anyone"));
+}
+
 } // namespace
 } // namespace quillet::test
