@@ -4,6 +4,7 @@
 #include "relay/networks/SandboxText.h"
 #include "relay/xml/ReplyWriter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <map>
@@ -11,6 +12,22 @@
 namespace quillet::relay {
 
 namespace {
+
+// Readers trim blanks at the edges of every text, which would glue the words around a link or
+// a mention together; edge spaces go out as no-break spaces, which are not trimmed.
+std::string KeepEdgeSpaces(const std::string& text) {
+    const size_t first = std::min(text.find_first_not_of(' '), text.size());
+    const size_t end = first == text.size() ? first : text.find_last_not_of(' ') + 1;
+    std::string out;
+    const auto noBreakSpaces = [&out](size_t n) {
+        for (; n > 0; --n)
+            out += "\xC2\xA0";
+    };
+    noBreakSpaces(first);
+    out.append(text, first, end - first);
+    noBreakSpaces(text.size() - end);
+    return out;
+}
 
 constexpr int kDefaultLimit = 20;
 constexpr int kMaxLimit = 200;
@@ -152,7 +169,7 @@ void SandboxAdapter::Call(const std::string& category, const Params& params,
         out.Error("the access token has expired or is not known", kErrorExpired);
         return;
     }
-    Request request{params, *userId, out, {}};
+    Request request{params, *userId, out, {}, {}};
     try {
         Dispatch(category, request);
     } catch (const Refusal& refusal) {
@@ -393,7 +410,7 @@ void SandboxAdapter::WriteStatus(Request& request, const SandboxStatus& status, 
     for (const TextBlock& block : blocks) {
         out.BeginDict("block");
         out.Str("texttype", block.type);
-        out.Str("text", block.text);
+        out.Str("text", KeepEdgeSpaces(block.text));
         out.Str("extra", block.extra);
         out.EndDict();
     }

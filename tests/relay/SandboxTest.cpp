@@ -300,6 +300,9 @@ TEST_F(SandboxTest, PostedStatusLeadsTheTimelineAndNotifiesTheMentioned) {
     EXPECT_EQ(Text(posted, "image/small_url"), "");
     const auto blocks = Items(posted.child("text").child("blocks"));
     ASSERT_EQ(blocks.size(), 8u);
+    // Spaces at the edges of a block survive the reader's trimming as no-break spaces.
+    EXPECT_EQ(Text(blocks[0], "text"), "hi\u00A0");
+    EXPECT_EQ(Text(blocks[2], "text"), "\u00A0");
     EXPECT_EQ(Text(blocks[1], "texttype"), "mention");
     EXPECT_EQ(Text(blocks[1], "extra"), "bob"); // sina mentions by screen name
     EXPECT_EQ(Text(blocks[3], "texttype"), "emotion");
