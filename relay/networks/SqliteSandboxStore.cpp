@@ -370,6 +370,17 @@ std::vector<SandboxNotification> SqliteSandboxStore::TakeNotifications(const std
             std::string type, text;
             int64_t objectId;
         };
+        // Most polls find nothing: a plain read answers them without taking the store's write
+        // lock, which every poller would otherwise queue for. One added after this check waits
+        // for the next poll.
+        {
+            auto any = db.Prepare("SELECT 1 FROM sandbox_notifications"
+                                  " WHERE network = ?1 AND user_id = ?2 AND delivered = 0 LIMIT 1");
+            any->Bind(1, network).Bind(2, userId);
+            if (!any->Step()) {
+                return std::vector<SandboxNotification>{};
+            }
+        }
         Transaction tx(db);
         std::vector<Pending> pending;
         {
