@@ -2,45 +2,29 @@
 #include "data/XMLObj.h"
 #include "net/Cache_.h"
 #include "service/User_Intf.h"
-#include "tests/relay/RelayTestUtil.h"
+#include "tests/service/ServiceFixture.h"
 #include "views/SNSView.h"
 
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace quillet::test {
 namespace {
 
 // A demo relay, a client configured for it in a temporary folder, and a relay user.
-class TimelineFillTest : public ::testing::Test {
+class TimelineFillTest : public ServiceTest {
 protected:
     void SetUp() override {
-        m_relay = std::make_unique<RelayProcess>(RelayOptions({"--demo"}));
-        m_dir = std::filesystem::temp_directory_path() /
-                ("quillet-fill-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-        m_savedCwd = std::filesystem::current_path();
-        std::filesystem::current_path(m_dir);
-        std::ofstream("Main.INI") << "[URL]\nHost_URL=" << m_relay->BaseUrl()
-                                  << "\n[Path]\nCache_Path=./Cache\n";
-        LoadConfig();
-        BuildUserURLs();
+        ServiceTest::SetUp();
         m_user = CreateNewUser();
     }
 
     void TearDown() override {
         CurrentAccount = nullptr;
         m_user.reset();
-        SaveConfig();
-        std::filesystem::current_path(m_savedCwd);
-        std::filesystem::remove_all(m_dir);
+        ServiceTest::TearDown();
     }
 
     // Signs in on Network as "demo"; the account becomes current.
@@ -70,10 +54,7 @@ protected:
         return ids;
     }
 
-    std::unique_ptr<RelayProcess> m_relay;
     std::unique_ptr<TUser> m_user;
-    std::filesystem::path m_dir;
-    std::filesystem::path m_savedCwd;
 };
 
 TEST_F(TimelineFillTest, HomeTimelineRowsCarryTheAccountsTypeAndButtons) {
