@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -18,6 +20,24 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// Whether a TCP connection to 127.0.0.1:port is established (the client's side, as the kernel
+// lists it), so the test kills the relay only once the request is really waiting on it.
+bool ConnectionOpenTo(uint16_t port) {
+    std::ifstream table("/proc/net/tcp");
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    std::string line;
+    std::getline(table, line); // header
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (remote == wanted && state == "01")
+            return true;
+    }
+    return false;
+}
 
 // A temporary current directory with a client configured for the relay at baseUrl.
 class RelayRestartTest : public ::testing::Test {
@@ -58,7 +78,10 @@ TEST_F(RelayRestartTest, AClientWaitingOnADyingRelayGetsEConnectErrorThenWorks) 
     // The relay is frozen, so the request waits; then it dies and comes back on its port.
     ASSERT_EQ(::kill(m_relay->Pid(), SIGSTOP), 0);
     std::thread restart([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!ConnectionOpenTo(m_relay->Port()) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ::kill(m_relay->Pid(), SIGKILL);
         m_relay->Stop(); // reaps it
         m_restarted = std::make_unique<RelayProcess>(
