@@ -52,7 +52,6 @@ const std::vector<std::string> kSchema = {
     "  AND f.follower_id = u.id),"                                                                 \
     " (SELECT COUNT(*) FROM sandbox_follows f WHERE f.network = u.network"                         \
     "  AND f.followed_id = u.id)"
-constexpr int kUserColumnCount = 11;
 
 #define STATUS_SELECT                                                                              \
     "SELECT s.id, s.text, s.picture_large, s.picture_small,"                                       \

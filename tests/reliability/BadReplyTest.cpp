@@ -172,8 +172,9 @@ TEST_F(BadReplyTest, ServiceClientEndsEveryBadReplyCleanly) {
                 ADD_FAILURE() << "an exception the client does not own: " << e.what();
             }
             // Nothing unreadable is kept as a cached timeline.
-            if (bad.outcome == TOutcome::NoTree)
+            if (bad.outcome == TOutcome::NoTree) {
                 EXPECT_EQ(Cache().LoadPublicTimeline(), nullptr);
+            }
             EXPECT_GE(server.RequestCount(), 1);
         }
     }
