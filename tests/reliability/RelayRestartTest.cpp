@@ -77,9 +77,10 @@ TEST_F(RelayRestartTest, AClientWaitingOnADyingRelayGetsEConnectErrorThenWorks) 
 
     // The relay is frozen, so the request waits; then it dies and comes back on its port.
     ASSERT_EQ(::kill(m_relay->Pid(), SIGSTOP), 0);
+    bool reached = false;
     std::thread restart([&] {
         const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!ConnectionOpenTo(m_relay->Port()) && Clock::now() < deadline)
+        while (!(reached = ConnectionOpenTo(m_relay->Port())) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ::kill(m_relay->Pid(), SIGKILL);
@@ -92,6 +93,7 @@ TEST_F(RelayRestartTest, AClientWaitingOnADyingRelayGetsEConnectErrorThenWorks) 
     EXPECT_THROW(call.Execute(), EConnectError);
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(10)) << "the wait did not end with it";
     restart.join();
+    EXPECT_TRUE(reached) << "the request never reached the stopped relay";
     ASSERT_EQ(m_restarted->Port(), m_relay->Port());
 
     call.SetCategory("notify");
