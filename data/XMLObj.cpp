@@ -1,7 +1,9 @@
 #include "data/XMLObj.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <iterator>
 
 namespace quillet {
 
@@ -42,34 +44,24 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-// "type" in any letter case, without measuring every attribute name first.
-bool IsTypeName(const char* name) {
-    return (name[0] | 0x20) == 't' && (name[1] | 0x20) == 'y' && (name[2] | 0x20) == 'p' &&
-           (name[3] | 0x20) == 'e' && name[4] == '\0';
+// "type" in any letter case.
+bool IsTypeName(std::string_view name) {
+    return name.size() == 4 && (name[0] | 0x20) == 't' && (name[1] | 0x20) == 'y' &&
+           (name[2] | 0x20) == 'p' && (name[3] | 0x20) == 'e';
 }
 
-// Compared byte by byte, as this runs once for every element read.
-bool Is(const char* text, const char* word) {
-    while (*word && *text == *word)
-        ++text, ++word;
-    return *text == *word;
-}
-
-TNodeKind KindOfType(const char* type) {
-    switch (type[0]) {
-    case 's':
-        return Is(type, "str") ? nkStr : nkOther;
-    case 'i':
-        return Is(type, "int") ? nkInt : nkOther;
-    case 'b':
-        return Is(type, "bool") ? nkBool : nkOther;
-    case 'l':
-        return Is(type, "list") ? nkList : nkOther;
-    case 'd':
-        return Is(type, "dict") ? nkDict : nkOther;
-    default:
-        return nkOther;
-    }
+TNodeKind KindOfType(std::string_view type) {
+    if (type == "str")
+        return nkStr;
+    if (type == "int")
+        return nkInt;
+    if (type == "bool")
+        return nkBool;
+    if (type == "list")
+        return nkList;
+    if (type == "dict")
+        return nkDict;
+    return nkOther;
 }
 
 bool IsBlank(std::string_view text) {
@@ -126,15 +118,23 @@ bool ParseNumber(std::string_view text, bool& zero) {
     return digits;
 }
 
-bool BooleanOf(std::string_view text) {
-    if (SameKey(text, "true"))
+bool ParseBoolean(std::string_view text, bool& value) {
+    if (SameKey(text, "true") || SameKey(text, "false")) {
+        value = SameKey(text, "true");
         return true;
-    if (SameKey(text, "false"))
-        return false;
+    }
     bool zero = false;
     if (!ParseNumber(text, zero))
+        return false;
+    value = !zero;
+    return true;
+}
+
+bool BooleanOf(std::string_view text) {
+    bool value = false;
+    if (!ParseBoolean(text, value))
         throw EConvertError(Quote(text) + " is not a valid boolean value");
-    return !zero;
+    return value;
 }
 
 class StringWriter : public pugi::xml_writer {
@@ -217,7 +217,8 @@ public:
     }
 
 private:
-    static constexpr std::size_t Alignment = alignof(std::max_align_t);
+    // Enough for every node class; a tighter packing than malloc's keeps more of a tree in cache.
+    static constexpr std::size_t Alignment = alignof(void*);
     static constexpr std::size_t FirstBlock = 16 * 1024;
     static constexpr std::size_t LargestBlock = 1024 * 1024;
 
@@ -234,6 +235,8 @@ private:
     std::size_t m_left = 0;
     std::size_t m_blockSize = 0;
 };
+
+static_assert(alignof(TNodeDict) <= alignof(void*) && alignof(TNodeList) <= alignof(void*));
 
 // ---- Values ----
 
@@ -284,19 +287,68 @@ void TNode::operator delete(TNode* node, std::destroying_delete_t) {
         ::operator delete(node);
 }
 
+namespace {
+
+enum THandleTag : std::uintptr_t { htNode = 0, htAttribute = 1, htSpan = 2, htAttributeSpan = 3 };
+constexpr std::uintptr_t HandleTagMask = 3;
+// Offsets and lengths in a reply's text take 28 bits each: replies are at most 64 MB.
+constexpr int SpanBits = 28;
+static_assert(sizeof(std::uintptr_t) >= 8, "text spans are packed into a handle");
+static_assert(kMaxReplySize < (std::size_t{1} << SpanBits));
+
+bool IsSpan(std::uintptr_t handle) {
+    return (handle & htSpan) != 0;
+}
+
+std::uintptr_t SpanHandle(std::size_t offset, std::size_t length, THandleTag tag) {
+    return ((std::uintptr_t{offset} << SpanBits | length) << 2) | tag;
+}
+
+std::string_view SpanText(const std::string& source, std::uintptr_t handle) {
+    const std::uintptr_t span = handle >> 2;
+    const std::uintptr_t mask = (std::uintptr_t{1} << SpanBits) - 1;
+    return std::string_view(source).substr(span >> SpanBits, span & mask);
+}
+
+std::string AttributeText(pugi::xml_attribute attribute) {
+    return std::string(attribute.name()) + "=\"" + EscapeAttribute(attribute.value()) + "\"";
+}
+
+std::string ElementText(pugi::xml_node node) {
+    std::string text;
+    StringWriter writer(text);
+    node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    return text;
+}
+
+// The written form of a piece of a reply's text, as pugixml prints it from a whole document:
+// a span was kept only for an element or attribute the quick reader checked to be plain.
+std::string SpanXmlText(std::string_view span, bool attribute) {
+    pugi::xml_document document;
+    if (attribute) {
+        const std::string element = "<a " + std::string(span) + "/>";
+        document.load_buffer(element.data(), element.size(), pugi::parse_default,
+                             pugi::encoding_utf8);
+        return AttributeText(document.document_element().first_attribute());
+    }
+    document.load_buffer(span.data(), span.size(), pugi::parse_default, pugi::encoding_utf8);
+    return ElementText(document.document_element());
+}
+
+} // namespace
+
 std::string TNode::XmlText() const {
-    if (m_xmlHandle & 1) {
-        const pugi::xml_attribute attribute(
-            reinterpret_cast<pugi::xml_attribute_struct*>(m_xmlHandle & ~std::uintptr_t{1}));
-        return std::string(attribute.name()) + "=\"" + EscapeAttribute(attribute.value()) + "\"";
+    if (IsSpan(m_xmlHandle)) {
+        const std::shared_ptr<const std::string> source = SourceOf();
+        return source ? SpanXmlText(SpanText(*source, m_xmlHandle),
+                                    (m_xmlHandle & HandleTagMask) == htAttributeSpan)
+                      : std::string();
     }
-    if (m_xmlHandle) {
-        std::string text;
-        StringWriter writer(text);
-        pugi::xml_node(reinterpret_cast<pugi::xml_node_struct*>(m_xmlHandle))
-            .print(writer, "", pugi::format_raw, pugi::encoding_utf8);
-        return text;
-    }
+    if ((m_xmlHandle & HandleTagMask) == htAttribute)
+        return AttributeText(pugi::xml_attribute(
+            reinterpret_cast<pugi::xml_attribute_struct*>(m_xmlHandle & ~HandleTagMask)));
+    if (m_xmlHandle)
+        return ElementText(pugi::xml_node(reinterpret_cast<pugi::xml_node_struct*>(m_xmlHandle)));
     return m_xmlOwner ? m_xmlOwner->Text : std::string();
 }
 
@@ -319,21 +371,32 @@ std::shared_ptr<const pugi::xml_document> TNode::DocumentOf() const {
     return nullptr;
 }
 
+std::shared_ptr<const std::string> TNode::SourceOf() const {
+    for (const TNode* node = this; node; node = node->Parent) {
+        if (node->m_xmlOwner && node->m_xmlOwner->Source)
+            return node->m_xmlOwner->Source;
+    }
+    return nullptr;
+}
+
 // Called only just before the children are replaced: they may point into a document this node
 // holds and stops holding here.
 void TNode::CopyFields(const TNode& source) {
     Value = source.Value;
     Name = source.Name;
     Kind = source.Kind;
+    const bool span = IsSpan(source.m_xmlHandle);
     std::shared_ptr<const pugi::xml_document> document =
-        source.m_xmlHandle ? source.DocumentOf() : nullptr;
-    m_xmlHandle = document ? source.m_xmlHandle : 0;
+        source.m_xmlHandle && !span ? source.DocumentOf() : nullptr;
+    std::shared_ptr<const std::string> reply = span ? source.SourceOf() : nullptr;
+    m_xmlHandle = document || reply ? source.m_xmlHandle : 0;
     std::string text = source.m_xmlOwner ? source.m_xmlOwner->Text : std::string();
-    if (!document && text.empty() && !(m_xmlOwner && m_xmlOwner->Arena)) {
+    if (!document && !reply && text.empty() && !(m_xmlOwner && m_xmlOwner->Arena)) {
         m_xmlOwner.reset();
         return;
     }
     XmlOwner().Document = std::move(document);
+    m_xmlOwner->Source = std::move(reply);
     m_xmlOwner->Text = std::move(text);
 }
 
@@ -680,20 +743,50 @@ void TNodeList::AdoptChildren(TNode& other) {
 
 // ---- Reader ----
 
+// Makes the nodes of one tree read: the first on the heap, the others in an arena that the
+// first keeps, with whatever the nodes' handles point into.
+class TTreeBuilder {
+protected:
+    TTreeBuilder() : m_arena(std::make_unique<TNodeArena>()) {}
+
+    template <class T>
+    std::unique_ptr<T> New(TNode* parent) {
+        if (!m_topMade) {
+            m_topMade = true;
+            return std::make_unique<T>(parent);
+        }
+        T* node = new (m_arena->Allocate(sizeof(T))) T(parent);
+        node->m_inArena = true;
+        return std::unique_ptr<T>(node);
+    }
+
+    template <class T>
+    std::unique_ptr<T> Top(std::unique_ptr<T> top,
+                           std::shared_ptr<const pugi::xml_document> document,
+                           std::shared_ptr<const std::string> source) {
+        TNode::TXmlOwner& owner = top->XmlOwner();
+        owner.Document = std::move(document);
+        owner.Source = std::move(source);
+        owner.Arena = std::move(m_arena);
+        return top;
+    }
+
+private:
+    std::unique_ptr<TNodeArena> m_arena;
+    bool m_topMade = false;
+};
+
 // Reads the elements of a parsed document into nodes that keep plain handles into it; the
 // caller gives the document to the top node read, which keeps it alive for them all.
-class TReplyReader {
+class TReplyReader : TTreeBuilder {
 public:
     explicit TReplyReader(std::shared_ptr<const pugi::xml_document> document)
-        : m_document(std::move(document)), m_arena(std::make_unique<TNodeArena>()) {}
+        : m_document(std::move(document)) {}
 
     // The first node read, which keeps the document and the memory of all the others.
     template <class T>
     std::unique_ptr<T> Top(std::unique_ptr<T> top) {
-        TNode::TXmlOwner& owner = top->XmlOwner();
-        owner.Document = std::move(m_document);
-        owner.Arena = std::move(m_arena);
-        return top;
+        return TTreeBuilder::Top(std::move(top), std::move(m_document), nullptr);
     }
 
     std::unique_ptr<TNode> ReadElement(pugi::xml_node element, TNode* parent, int level) {
@@ -758,17 +851,6 @@ public:
     }
 
 private:
-    template <class T>
-    std::unique_ptr<T> New(TNode* parent) {
-        if (!m_topMade) {
-            m_topMade = true;
-            return std::make_unique<T>(parent);
-        }
-        T* node = new (m_arena->Allocate(sizeof(T))) T(parent);
-        node->m_inArena = true;
-        return std::unique_ptr<T>(node);
-    }
-
     // An upper bound of the entries: blank text and comments are counted but not read.
     std::size_t ChildCount(pugi::xml_node element) {
         std::size_t count = 0;
@@ -788,7 +870,7 @@ private:
             auto node = New<TNode>(&container);
             node->Kind = nkOther;
             node->Name = name;
-            node->m_xmlHandle = reinterpret_cast<std::uintptr_t>(a.internal_object()) | 1;
+            node->m_xmlHandle = reinterpret_cast<std::uintptr_t>(a.internal_object()) | htAttribute;
             sink(name, std::move(node));
         }
         for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
@@ -824,9 +906,475 @@ private:
     }
 
     std::shared_ptr<const pugi::xml_document> m_document;
-    std::unique_ptr<TNodeArena> m_arena;
-    bool m_topMade = false;
 };
+
+// ---- Quick reader ----
+
+namespace {
+
+// Character classes of the quick reader, as pugixml sorts characters.
+enum : std::uint8_t {
+    ccNameStart = 1, // may begin a name
+    ccName = 2,      // may stand in a name
+    ccBlank = 4,     // blank between elements
+    ccTextStop = 8,  // ends a plain run of text
+    ccValueStop = 16 // ends a plain run of an attribute's value (besides its quote)
+};
+
+constexpr std::array<std::uint8_t, 256> MakeCharClasses() {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (letter || c == '_' || c == ':' || c >= 0x80)
+            classes[c] |= ccNameStart | ccName;
+        if ((c >= '0' && c <= '9') || c == '-' || c == '.')
+            classes[c] |= ccName;
+    }
+    for (const unsigned char c : {' ', '\t', '\r', '\n'})
+        classes[c] |= ccBlank;
+    for (const unsigned char c : {'<', '&', '\r', '\0'})
+        classes[c] |= ccTextStop;
+    // Values with line breaks or tabs would have them turned into spaces: left to pugixml.
+    for (const unsigned char c : {'<', '&', '\0', '\t', '\r', '\n'})
+        classes[c] |= ccValueStop;
+    return classes;
+}
+
+constexpr std::array<std::uint8_t, 256> CharClasses = MakeCharClasses();
+
+bool IsClass(char c, std::uint8_t cls) {
+    return (CharClasses[static_cast<unsigned char>(c)] & cls) != 0;
+}
+
+// Whether Text begins with Word; reads no further than the first difference, so never past
+// the terminating NUL.
+bool StartsWith(const char* text, std::string_view word) {
+    for (const char c : word) {
+        if (*text++ != c)
+            return false;
+    }
+    return true;
+}
+
+int DigitValue(char c, bool hex) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const int letter = (c | 0x20) - 'a';
+    return hex && letter >= 0 && letter < 6 ? 10 + letter : -1;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Whether the rest of a declaration after "encoding" names UTF-8: pugixml converts some other
+// encodings, which only it should read.
+bool DeclaresUtf8(std::string_view rest) {
+    const std::size_t quote = rest.find_first_of("\"'");
+    if (quote == std::string_view::npos)
+        return false;
+    const std::size_t end = rest.find(rest[quote], quote + 1);
+    return end != std::string_view::npos &&
+           SameKey(rest.substr(quote + 1, end - quote - 1), "utf-8");
+}
+
+} // namespace
+
+// Reads a reply straight from its text into the node tree, in one pass. It knows only the plain
+// form the relay writes and gives up on anything else, which is then left to TReplyReader.
+class TReplyScanner : TTreeBuilder {
+public:
+    struct TGiveUp {};
+
+    explicit TReplyScanner(std::string_view text)
+        : m_source(std::make_shared<std::string>(text)), m_p(m_source->c_str()) {}
+
+    std::unique_ptr<TNodeDict> Read() {
+        SkipProlog();
+        const char* start = m_p++;
+        const std::string_view name = ReadName();
+        auto root = ReadDict(start, name, ReadTag(), nullptr, 1);
+        return Top(std::move(root), nullptr, m_source);
+    }
+
+private:
+    static constexpr int MaxAttributes = 8;
+    // A larger dictionary is left to the full reader, which keeps an index of its keys.
+    static constexpr std::size_t MaxEntries = 32;
+
+    struct TAttribute {
+        std::string_view Name;
+        const char* Begin;
+        const char* End;
+    };
+
+    struct TTag {
+        std::array<TAttribute, MaxAttributes> Attributes;
+        int Count = 0;
+        TNodeKind Kind = nkOther;
+        bool Typed = false;
+        bool Empty = false; // ended with "/>"
+    };
+
+    [[noreturn]] static void GiveUp() { throw TGiveUp{}; }
+
+    void SkipProlog() {
+        if (StartsWith(m_p, "\xEF\xBB\xBF"))
+            m_p += 3;
+        SkipBlanks();
+        if (StartsWith(m_p, "<?xml") && IsClass(m_p[5], ccBlank)) {
+            ReadDeclaration();
+            SkipBlanks();
+        }
+        if (*m_p != '<')
+            GiveUp();
+    }
+
+    void ReadDeclaration() {
+        const char* begin = m_p;
+        while (*m_p && !StartsWith(m_p, "?>"))
+            ++m_p;
+        if (!*m_p)
+            GiveUp();
+        const std::string_view declaration(begin, m_p - begin);
+        m_p += 2;
+        const std::size_t encoding = declaration.find("encoding");
+        if (encoding != std::string_view::npos && !DeclaresUtf8(declaration.substr(encoding + 8)))
+            GiveUp();
+    }
+
+    bool SkipBlanks() {
+        const char* begin = m_p;
+        while (IsClass(*m_p, ccBlank))
+            ++m_p;
+        return m_p != begin;
+    }
+
+    std::string_view ReadName() {
+        const char* begin = m_p;
+        if (!IsClass(*m_p, ccNameStart))
+            GiveUp();
+        do
+            ++m_p;
+        while (IsClass(*m_p, ccName));
+        return {begin, static_cast<std::size_t>(m_p - begin)};
+    }
+
+    // The attributes of a start tag whose name is read, up to its end, ">" or "/>".
+    TTag ReadTag() {
+        TTag tag;
+        for (;;) {
+            const bool blank = SkipBlanks();
+            if (*m_p == '>') {
+                ++m_p;
+                return tag;
+            }
+            if (*m_p == '/') {
+                if (m_p[1] != '>')
+                    GiveUp();
+                m_p += 2;
+                tag.Empty = true;
+                return tag;
+            }
+            if (!blank || tag.Count == MaxAttributes)
+                GiveUp();
+            ReadAttribute(tag);
+        }
+    }
+
+    void ReadAttribute(TTag& tag) {
+        const char* begin = m_p;
+        const std::string_view name = ReadName();
+        SkipBlanks();
+        if (*m_p++ != '=')
+            GiveUp();
+        SkipBlanks();
+        const char quote = *m_p;
+        if (quote != '"' && quote != '\'')
+            GiveUp();
+        const char* value = ++m_p;
+        while (*m_p != quote && !IsClass(*m_p, ccValueStop))
+            ++m_p;
+        if (*m_p != quote)
+            GiveUp();
+        if (!tag.Typed && IsTypeName(name)) {
+            tag.Typed = true;
+            tag.Kind = KindOfType(std::string_view(value, m_p - value));
+        }
+        ++m_p;
+        tag.Attributes[tag.Count++] = {name, begin, m_p};
+    }
+
+    // After "</": the rest of the end tag of the element called Name.
+    void ReadEndTag(std::string_view name) {
+        if (!StartsWith(m_p, name))
+            GiveUp();
+        m_p += name.size();
+        if (IsClass(*m_p, ccName))
+            GiveUp();
+        SkipBlanks();
+        if (*m_p++ != '>')
+            GiveUp();
+    }
+
+    // The element whose start tag begins at Start and whose name is read.
+    std::unique_ptr<TNode> ReadElement(const char* start, std::string_view name, TNode* parent,
+                                       int level) {
+        if (level > kMaxReplyDepth)
+            GiveUp();
+        const TTag tag = ReadTag();
+        switch (tag.Kind) {
+        case nkDict:
+            return ReadDict(start, name, tag, parent, level);
+        case nkList:
+            return ReadList(start, name, tag, parent, level);
+        default:
+            return ReadScalar(start, name, tag, parent);
+        }
+    }
+
+    // The elements of a dictionary or list up to its end tag, each given to Sink with the
+    // place its start tag begins and its name; only blanks may stand between them.
+    template <class Sink>
+    void ReadContent(std::string_view name, Sink sink) {
+        for (;;) {
+            SkipBlanks();
+            if (*m_p != '<')
+                GiveUp();
+            const char* start = m_p++;
+            if (*m_p == '/') {
+                ++m_p;
+                ReadEndTag(name);
+                return;
+            }
+            sink(start, ReadName());
+        }
+    }
+
+    std::unique_ptr<TNodeDict> ReadDict(const char* start, std::string_view name, const TTag& tag,
+                                        TNode* parent, int level) {
+        auto dict = New<TNodeDict>(parent);
+        dict->Name = name;
+        // Entries gather on a stack shared by every level, so each dictionary gets one
+        // allocation of the right size.
+        const std::size_t base = m_entries.size();
+        for (int i = 0; i < tag.Count; ++i)
+            PutEntry(base, tag.Attributes[i].Name, AttributeNode(tag.Attributes[i], *dict));
+        if (!tag.Empty) {
+            ReadContent(name, [&](const char* childStart, std::string_view key) {
+                PutEntry(base, key, ReadElement(childStart, key, dict.get(), level + 1));
+            });
+        }
+        const auto first = m_entries.begin() + static_cast<std::ptrdiff_t>(base);
+        dict->m_entries.reserve(m_entries.size() - base);
+        for (auto entry = first; entry != m_entries.end(); ++entry)
+            dict->m_entries.push_back({std::string(entry->Key), std::move(entry->Node)});
+        m_entries.erase(first, m_entries.end());
+        dict->RebuildIndex();
+        SetSpan(*dict, start, htSpan);
+        return dict;
+    }
+
+    // As TNodeDict::Put: a key met again keeps its first place and letter case.
+    void PutEntry(std::size_t base, std::string_view key, std::unique_ptr<TNode> node) {
+        for (std::size_t i = base; i < m_entries.size(); ++i) {
+            if (SameKey(m_entries[i].Key, key)) {
+                m_entries[i].Node = std::move(node);
+                return;
+            }
+        }
+        if (m_entries.size() - base == MaxEntries)
+            GiveUp();
+        m_entries.push_back({key, std::move(node)});
+    }
+
+    std::unique_ptr<TNodeList> ReadList(const char* start, std::string_view name, const TTag& tag,
+                                        TNode* parent, int level) {
+        auto list = New<TNodeList>(parent);
+        const std::size_t base = m_items.size();
+        for (int i = 0; i < tag.Count; ++i)
+            m_items.push_back(AttributeNode(tag.Attributes[i], *list));
+        if (!tag.Empty) {
+            ReadContent(name, [&](const char* childStart, std::string_view childName) {
+                auto node = ReadElement(childStart, childName, list.get(), level + 1);
+                node->Name = childName;
+                m_items.push_back(std::move(node));
+            });
+        }
+        const auto first = m_items.begin() + static_cast<std::ptrdiff_t>(base);
+        list->m_items.reserve(m_items.size() - base);
+        std::move(first, m_items.end(), std::back_inserter(list->m_items));
+        m_items.erase(first, m_items.end());
+        SetSpan(*list, start, htSpan);
+        return list;
+    }
+
+    std::unique_ptr<TNode> AttributeNode(const TAttribute& attribute, TNode& container) {
+        auto node = New<TNode>(&container);
+        node->Kind = nkOther;
+        node->Name = attribute.Name;
+        node->m_xmlHandle =
+            SpanHandle(Offset(attribute.Begin), attribute.End - attribute.Begin, htAttributeSpan);
+        return node;
+    }
+
+    std::unique_ptr<TNode> ReadScalar(const char* start, std::string_view name, const TTag& tag,
+                                      TNode* parent) {
+        auto node = New<TNode>(parent);
+        node->Kind = tag.Kind;
+        node->Name = name;
+        std::string_view text;
+        if (!tag.Empty) {
+            text = ReadText();
+            if (m_p[1] != '/')
+                GiveUp();
+            m_p += 2;
+            ReadEndTag(name);
+        }
+        SetValue(*node, TrimBlanks(text));
+        SetSpan(*node, start, htSpan);
+        return node;
+    }
+
+    // Text up to the next "<", references replaced and line breaks made "\n", as pugixml reads
+    // it; valid until the next call.
+    std::string_view ReadText() {
+        const char* begin = m_p;
+        while (!IsClass(*m_p, ccTextStop))
+            ++m_p;
+        if (*m_p == '<')
+            return {begin, static_cast<std::size_t>(m_p - begin)};
+        m_text.assign(begin, m_p);
+        for (;;) {
+            switch (*m_p) {
+            case '<':
+                return m_text;
+            case '\0':
+                GiveUp();
+            case '\r':
+                m_text += '\n';
+                m_p += m_p[1] == '\n' ? 2 : 1;
+                break;
+            case '&':
+                ReadReference();
+                break;
+            default:
+                begin = m_p;
+                while (!IsClass(*m_p, ccTextStop))
+                    ++m_p;
+                m_text.append(begin, m_p);
+            }
+        }
+    }
+
+    void ReadReference() {
+        ++m_p;
+        if (*m_p == '#') {
+            ReadCharacterReference();
+            return;
+        }
+        static constexpr std::pair<std::string_view, char> Named[] = {
+            {"lt;", '<'}, {"gt;", '>'}, {"amp;", '&'}, {"apos;", '\''}, {"quot;", '"'}};
+        for (const auto& [word, c] : Named) {
+            if (StartsWith(m_p, word)) {
+                m_text += c;
+                m_p += word.size();
+                return;
+            }
+        }
+        GiveUp();
+    }
+
+    void ReadCharacterReference() {
+        ++m_p;
+        const bool hex = *m_p == 'x';
+        if (hex)
+            ++m_p;
+        std::uint32_t code = 0;
+        int digits = 0;
+        for (int digit; (digit = DigitValue(*m_p, hex)) >= 0; ++m_p) {
+            if (++digits > 8)
+                GiveUp();
+            code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+        }
+        const bool valid = code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (*m_p != ';' || digits == 0 || !valid)
+            GiveUp();
+        ++m_p;
+        AppendUtf8(m_text, code);
+    }
+
+    // A value that does not convert is left to the full reader, which reports it.
+    static void SetValue(TNode& node, std::string_view text) {
+        switch (node.Kind) {
+        case nkStr:
+            node.Value = Utf8ToWide(text);
+            return;
+        case nkInt: {
+            std::int64_t value = 0;
+            if (!ParseDecimal(text, value))
+                GiveUp();
+            node.Value = value;
+            return;
+        }
+        case nkBool: {
+            bool value = false;
+            if (!ParseBoolean(text, value))
+                GiveUp();
+            node.Value = value;
+            return;
+        }
+        default:
+            return;
+        }
+    }
+
+    std::size_t Offset(const char* at) const {
+        return static_cast<std::size_t>(at - m_source->data());
+    }
+
+    // The node's element runs from Start to where reading stands now.
+    void SetSpan(TNode& node, const char* start, THandleTag tag) {
+        node.m_xmlHandle = SpanHandle(Offset(start), static_cast<std::size_t>(m_p - start), tag);
+    }
+
+    std::shared_ptr<std::string> m_source; // ends with a NUL that stops every scan
+    const char* m_p;
+    std::string m_text;
+    // An entry read, its key still in the text.
+    struct TEntry {
+        std::string_view Key;
+        std::unique_ptr<TNode> Node;
+    };
+
+    // Declared after the builder's arena (a base) and so released before it.
+    std::vector<TEntry> m_entries;
+    std::vector<std::unique_ptr<TNode>> m_items;
+};
+
+std::unique_ptr<TNodeDict> ScanReply(std::string_view text) {
+    if (text.size() > kMaxReplySize)
+        return nullptr;
+    try {
+        return TReplyScanner(text).Read();
+    } catch (const TReplyScanner::TGiveUp&) {
+        return nullptr;
+    }
+}
 
 TNodeKind KindOfElement(pugi::xml_node element) {
     for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
@@ -839,6 +1387,8 @@ TNodeKind KindOfElement(pugi::xml_node element) {
 std::unique_ptr<TNodeDict> ParseReply(std::string_view text) {
     if (text.size() > kMaxReplySize)
         throw EReplyError("reply larger than " + std::to_string(kMaxReplySize) + " bytes");
+    if (auto tree = ScanReply(text))
+        return tree;
     auto document = std::make_shared<pugi::xml_document>();
     const pugi::xml_parse_result result = document->load_buffer(text.data(), text.size());
     // Any other fault leaves what was parsed before it: a reply cut short still gives its tree.

@@ -63,7 +63,9 @@ private:
     std::variant<std::string, std::int64_t> m_value;
 };
 
+class TTreeBuilder;
 class TReplyReader;
+class TReplyScanner;
 class TNodeArena;
 
 // A scalar, and the base of dictionaries and lists. Operations a class does not provide raise
@@ -128,23 +130,30 @@ protected:
     static void Collect(std::unique_ptr<TNode> node, std::vector<std::unique_ptr<TNode>>& nodes);
 
 private:
+    friend class TTreeBuilder;
     friend class TReplyReader;
+    friend class TReplyScanner;
 
-    // Keeps the written form of nodes read from XML: the parsed document, held by the root of
-    // the tree read (its nodes keep plain handles into it), or a text set in code.
+    // Keeps the written form of nodes read from XML: the parsed document or the reply's text,
+    // held by the root of the tree read (its nodes keep plain handles into it), or a text set
+    // in code.
     struct TXmlOwner {
         ~TXmlOwner();
         std::shared_ptr<const pugi::xml_document> Document;
+        std::shared_ptr<const std::string> Source; // the reply as received
         std::string Text;
         std::unique_ptr<TNodeArena> Arena; // the memory of the nodes below a tree read
     };
 
     void CopyFields(const TNode& source);
     std::shared_ptr<const pugi::xml_document> DocumentOf() const;
+    std::shared_ptr<const std::string> SourceOf() const;
     TXmlOwner& XmlOwner();
 
-    // A pugixml node, or with the lowest bit set a pugixml attribute, of the document held by
-    // this node or the nearest ancestor holding one; 0 when the node was not read.
+    // Where the node was read, in the document or text held by this node or the nearest
+    // ancestor holding one; 0 when the node was not read. The two lowest bits tell what the
+    // rest is: a pugixml node (0) or attribute (1), or the offset and length in the reply's
+    // text of an element (2) or attribute (3).
     std::uintptr_t m_xmlHandle = 0;
     std::unique_ptr<TXmlOwner> m_xmlOwner;
     bool m_inArena = false;
@@ -184,6 +193,7 @@ protected:
 
 private:
     friend class TReplyReader;
+    friend class TReplyScanner;
 
     // Index of the key's entry, or -1.
     std::ptrdiff_t Find(std::string_view key) const;
@@ -223,6 +233,7 @@ protected:
 
 private:
     friend class TReplyReader;
+    friend class TReplyScanner;
 
     std::vector<std::unique_ptr<TNode>> m_items;
 };
@@ -246,6 +257,12 @@ const TNodeList* ListAt(const TNode* node, std::string_view key);
 std::unique_ptr<TNodeDict> ParseReply(std::string_view text);
 // The same for a document the caller has parsed.
 std::unique_ptr<TNodeDict> ReadDocument(const pugi::xml_document& document);
+// The quick way of ParseReply, for the plain form the relay writes: elements, attributes,
+// character references and blanks between elements, read straight from the text. nullptr when
+// the text holds anything else (comments, CDATA, a document type, a fault, a cut, a value that
+// does not convert, ...): such a text needs the full XML reader. Where it answers, it gives the
+// tree the full reader gives.
+std::unique_ptr<TNodeDict> ScanReply(std::string_view text);
 
 // The steps of the reader, each creating the node under Parent.
 std::unique_ptr<TNodeDict> ReadDict(pugi::xml_node element, TNode* parent);

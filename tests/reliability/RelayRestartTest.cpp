@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -21,12 +22,13 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Whether a TCP connection to 127.0.0.1:port is established (the client's side, as the kernel
-// lists it), so the test kills the relay only once the request is really waiting on it.
-bool ConnectionOpenTo(uint16_t port) {
+// The local ports of the established TCP connections to 127.0.0.1:port, as the kernel lists
+// the client's side of them.
+std::set<std::string> ConnectionsTo(uint16_t port) {
     std::ifstream table("/proc/net/tcp");
     char wanted[16];
     std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    std::set<std::string> connections;
     std::string line;
     std::getline(table, line); // header
     while (std::getline(table, line)) {
@@ -34,6 +36,15 @@ bool ConnectionOpenTo(uint16_t port) {
         std::string slot, local, remote, state;
         fields >> slot >> local >> remote >> state;
         if (remote == wanted && state == "01")
+            connections.insert(local);
+    }
+    return connections;
+}
+
+// Whether a connection to the port is open that was not among Before: the request's own.
+bool NewConnectionTo(uint16_t port, const std::set<std::string>& before) {
+    for (const std::string& connection : ConnectionsTo(port)) {
+        if (!before.count(connection))
             return true;
     }
     return false;
@@ -75,25 +86,28 @@ TEST_F(RelayRestartTest, AClientWaitingOnADyingRelayGetsEConnectErrorThenWorks) 
     call.SetSNS("sina");
     const std::string port = std::to_string(m_relay->Port());
 
-    // The relay is frozen, so the request waits; then it dies and comes back on its port.
+    // The relay is frozen, so the request waits on its own connection (a connection left from
+    // signing in does not count); then the relay dies, and comes back on its port once the
+    // client has had its answer, so the request cannot reach the new one under a heavy load.
     ASSERT_EQ(::kill(m_relay->Pid(), SIGSTOP), 0);
+    const std::set<std::string> before = ConnectionsTo(m_relay->Port());
     bool reached = false;
-    std::thread restart([&] {
+    std::thread killer([&] {
         const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!(reached = ConnectionOpenTo(m_relay->Port())) && Clock::now() < deadline)
+        while (!(reached = NewConnectionTo(m_relay->Port(), before)) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ::kill(m_relay->Pid(), SIGKILL);
-        m_relay->Stop(); // reaps it
-        m_restarted = std::make_unique<RelayProcess>(
-            RelayOptions({"--demo", "--listen", "127.0.0.1:" + port}, m_relay->DataDir()));
     });
     const auto started = Clock::now();
     call.SetCategory("notify");
     EXPECT_THROW(call.Execute(), EConnectError);
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(10)) << "the wait did not end with it";
-    restart.join();
+    killer.join();
     EXPECT_TRUE(reached) << "the request never reached the stopped relay";
+    m_relay->Stop(); // reaps it
+    m_restarted = std::make_unique<RelayProcess>(
+        RelayOptions({"--demo", "--listen", "127.0.0.1:" + port}, m_relay->DataDir()));
     ASSERT_EQ(m_restarted->Port(), m_relay->Port());
 
     call.SetCategory("notify");
