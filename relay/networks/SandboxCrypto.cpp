@@ -47,6 +47,13 @@ std::vector<unsigned char> Pbkdf2(std::string_view password, std::string_view sa
     return out;
 }
 
+// Fetched once: EVP_sha256() makes every hash look its implementation up again, which cost
+// more than hashing a token.
+const EVP_MD* Sha256() {
+    static const EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return md;
+}
+
 } // namespace
 
 std::string RandomToken() {
@@ -57,7 +64,7 @@ std::string RandomToken() {
 std::string Sha256Hex(std::string_view text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    if (EVP_Digest(text.data(), text.size(), digest, &size, Sha256(), nullptr) != 1) {
         throw std::runtime_error("hashing failed");
     }
     return Hex(digest, size);
