@@ -54,7 +54,8 @@ HttpRequest RequestFrom(const http::request<http::string_body>& req, std::string
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, const HttpHandler& handler, const HttpLimits& limits)
-        : m_stream(std::move(socket)), m_handler(handler), m_limits(limits) {}
+        : m_remote(PeerAddress(socket)), m_stream(std::move(socket)), m_handler(handler),
+          m_limits(limits) {}
 
     void Start() {
         asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->Read(); });
@@ -85,10 +86,15 @@ private:
         Write(req.version(), req.keep_alive(), std::move(res));
     }
 
-    HttpResponse Handle(const http::request<http::string_body>& req) {
+    // The peer stays the same for the connection's life: asked once, not on every request.
+    static std::string PeerAddress(const tcp::socket& socket) {
         beast::error_code ec;
-        const auto peer = beast::get_lowest_layer(m_stream).socket().remote_endpoint(ec);
-        const HttpRequest in = RequestFrom(req, ec ? std::string() : peer.address().to_string());
+        const auto peer = socket.remote_endpoint(ec);
+        return ec ? std::string() : peer.address().to_string();
+    }
+
+    HttpResponse Handle(const http::request<http::string_body>& req) {
+        const HttpRequest in = RequestFrom(req, m_remote);
         try {
             return m_handler(in);
         } catch (const std::exception&) {
@@ -136,6 +142,7 @@ private:
         m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
     }
 
+    const std::string m_remote;
     beast::tcp_stream m_stream;
     beast::flat_buffer m_buffer;
     std::optional<Parser> m_parser;
