@@ -1,5 +1,6 @@
 #include "relay/Log.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -23,9 +24,12 @@ bool IsPublicParam(std::string_view name) {
 // Names and public values are written with control characters and spaces replaced, so a
 // request cannot forge extra log lines.
 void AppendClean(std::string& out, std::string_view text, size_t max = 64) {
-    for (size_t i = 0; i < text.size() && i < max; ++i) {
+    const size_t n = std::min(text.size(), max);
+    const size_t at = out.size();
+    out.resize(at + n);
+    for (size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        out += (c <= 0x20 || c == 0x7F) ? '_' : static_cast<char>(c);
+        out[at + i] = (c <= 0x20 || c == 0x7F) ? '_' : static_cast<char>(c);
     }
 }
 

@@ -17,11 +17,10 @@ constexpr int kMaxIterations = 10000000;
 
 std::string Hex(const unsigned char* data, size_t size) {
     static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(size * 2);
+    std::string out(size * 2, '\0');
     for (size_t i = 0; i < size; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 0x0F];
+        out[2 * i] = digits[data[i] >> 4];
+        out[2 * i + 1] = digits[data[i] & 0x0F];
     }
     return out;
 }

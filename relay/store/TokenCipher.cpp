@@ -32,11 +32,11 @@ std::string RandomBytes(size_t n) {
 
 std::string Hex(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
+    std::string out(bytes.size() * 2, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        out[2 * i] = digits[c >> 4];
+        out[2 * i + 1] = digits[c & 15];
     }
     return out;
 }
