@@ -15,6 +15,11 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
+// Each connection's stream runs on its own strand, named by its exact type: behind the default
+// type-erased executor every operation copied the strand onto the heap.
+using Strand = asio::strand<asio::io_context::executor_type>;
+using Stream = beast::basic_stream<tcp, Strand>;
+using Socket = Stream::socket_type;
 
 namespace {
 
@@ -92,7 +97,7 @@ void WriteHead(std::string& out, unsigned version, bool keepAlive, const HttpRes
 
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(tcp::socket socket, const HttpHandler& handler, const HttpLimits& limits)
+    Session(Socket socket, const HttpHandler& handler, const HttpLimits& limits)
         : m_remote(PeerAddress(socket)), m_stream(std::move(socket)), m_handler(handler),
           m_limits(limits) {}
 
@@ -126,7 +131,7 @@ private:
     }
 
     // The peer stays the same for the connection's life: asked once, not on every request.
-    static std::string PeerAddress(const tcp::socket& socket) {
+    static std::string PeerAddress(const Socket& socket) {
         beast::error_code ec;
         const auto peer = socket.remote_endpoint(ec);
         return ec ? std::string() : peer.address().to_string();
@@ -172,11 +177,11 @@ private:
 
     void Close() {
         beast::error_code ec;
-        m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+        m_stream.socket().shutdown(Socket::shutdown_send, ec);
     }
 
     const std::string m_remote;
-    beast::tcp_stream m_stream;
+    Stream m_stream;
     beast::flat_buffer m_buffer;
     std::optional<Parser> m_parser;
     HttpResponse m_reply;
@@ -193,7 +198,7 @@ struct HttpServer::Impl {
           signals(ioc, SIGINT, SIGTERM), handler(std::move(h)), limits(l) {}
 
     void Accept() {
-        acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec, tcp::socket s) {
+        acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec, Socket s) {
             if (!acceptor.is_open()) {
                 return;
             }
