@@ -3,7 +3,6 @@
 #include "relay/networks/NetworkAdapter.h"
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -22,8 +21,9 @@ public:
     static std::string Redacted(const Params& params);
 
 private:
+    void Write(std::string_view line);
+
     std::FILE* m_out;
-    std::mutex m_mutex;
 };
 
 } // namespace quillet::relay

@@ -1,5 +1,7 @@
 #include "relay/http/Query.h"
 
+#include <algorithm>
+
 namespace quillet::relay {
 
 namespace {
@@ -20,30 +22,33 @@ int HexValue(char c) {
 } // namespace
 
 std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace) {
+    const std::string_view special = plusIsSpace ? "%+" : "%";
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+' && plusIsSpace) {
+    size_t i = 0;
+    while (true) {
+        // Runs without escapes are copied whole rather than a character at a time.
+        const size_t next = std::min(text.find_first_of(special, i), text.size());
+        out.append(text.data() + i, next - i);
+        if (next == text.size()) {
+            return out;
+        }
+        if (text[next] == '+') {
             out += ' ';
+            i = next + 1;
             continue;
         }
-        if (c != '%') {
-            out += c;
-            continue;
-        }
-        if (i + 2 >= text.size()) {
+        if (next + 2 >= text.size()) {
             return std::nullopt;
         }
-        const int hi = HexValue(text[i + 1]);
-        const int lo = HexValue(text[i + 2]);
+        const int hi = HexValue(text[next + 1]);
+        const int lo = HexValue(text[next + 2]);
         if (hi < 0 || lo < 0) {
             return std::nullopt;
         }
         out += static_cast<char>(hi * 16 + lo);
-        i += 2;
+        i = next + 3;
     }
-    return out;
 }
 
 QueryError ParseQuery(std::string_view query, Params& out, const QueryLimits& limits,

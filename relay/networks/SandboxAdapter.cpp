@@ -71,6 +71,7 @@ std::string FormatSandboxTime(int64_t seconds) {
 struct SandboxAdapter::Request {
     const Params& params;
     std::string userId;
+    bool notificationsWaiting;
     ReplyWriter& out;
     // Screen name to the "extra" of its mention blocks, looked up before any output is written.
     std::map<std::string, std::optional<std::string>, std::less<>> mentions;
@@ -141,35 +142,35 @@ std::optional<SignInResult> SandboxAdapter::SignIn(const std::string& screenName
     return result;
 }
 
-std::optional<std::string> SandboxAdapter::Authenticate(const Credentials& credentials) {
+std::optional<SandboxToken> SandboxAdapter::Authenticate(const Credentials& credentials) {
     if (credentials.accessToken.empty()) {
         return std::nullopt;
     }
-    const auto token = m_store.FindToken(Sha256Hex(credentials.accessToken), m_name, m_clock());
+    auto token = m_store.FindToken(Sha256Hex(credentials.accessToken), m_name, m_clock());
     if (!token) {
         return std::nullopt;
     }
     const std::string secretHash =
         credentials.accessSecret.empty() ? "" : Sha256Hex(credentials.accessSecret);
-    if (secretHash != token->second) {
+    if (secretHash != token->secretHash) {
         return std::nullopt;
     }
-    return token->first;
+    return token;
 }
 
 bool SandboxAdapter::TokenValid(const std::string& accountName, const Credentials& credentials) {
-    const auto userId = Authenticate(credentials);
-    return userId && *userId == accountName;
+    const auto token = Authenticate(credentials);
+    return token && token->userId == accountName;
 }
 
 void SandboxAdapter::Call(const std::string& category, const Params& params,
                           const Credentials& credentials, ReplyWriter& out) {
-    const auto userId = Authenticate(credentials);
-    if (!userId) {
+    auto token = Authenticate(credentials);
+    if (!token) {
         out.Error("the access token has expired or is not known", kErrorExpired);
         return;
     }
-    Request request{params, *userId, out, {}, {}};
+    Request request{params, std::move(token->userId), token->notificationsWaiting, out, {}, {}};
     try {
         Dispatch(category, request);
     } catch (const Refusal& refusal) {
@@ -318,7 +319,11 @@ void SandboxAdapter::Comment(Request& request) {
 }
 
 void SandboxAdapter::Notify(Request& request) {
-    const auto notifications = m_store.TakeNotifications(m_name, request.userId);
+    // None were waiting when the token was read: one added since waits for the next poll, as it
+    // would had it come just after this one.
+    const auto notifications = request.notificationsWaiting
+                                   ? m_store.TakeNotifications(m_name, request.userId)
+                                   : std::vector<SandboxNotification>{};
     try {
         for (const SandboxNotification& n : notifications) {
             PrepareStatus(request, n.object);

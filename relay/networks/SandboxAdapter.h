@@ -32,7 +32,7 @@ public:
 private:
     struct Request;
 
-    std::optional<std::string> Authenticate(const Credentials& credentials);
+    std::optional<SandboxToken> Authenticate(const Credentials& credentials);
     void Dispatch(const std::string& category, Request& request);
     void User(Request& request);
     void Timeline(Request& request, bool home);

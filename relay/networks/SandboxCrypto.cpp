@@ -17,11 +17,10 @@ constexpr int kMaxIterations = 10000000;
 
 std::string Hex(const unsigned char* data, size_t size) {
     static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(size * 2);
+    std::string out(size * 2, '\0');
     for (size_t i = 0; i < size; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 0x0F];
+        out[2 * i] = digits[data[i] >> 4];
+        out[2 * i + 1] = digits[data[i] & 0x0F];
     }
     return out;
 }
@@ -47,6 +46,13 @@ std::vector<unsigned char> Pbkdf2(std::string_view password, std::string_view sa
     return out;
 }
 
+// Fetched once: EVP_sha256() makes every hash look its implementation up again, which cost
+// more than hashing a token.
+const EVP_MD* Sha256() {
+    static const EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return md;
+}
+
 } // namespace
 
 std::string RandomToken() {
@@ -57,7 +63,7 @@ std::string RandomToken() {
 std::string Sha256Hex(std::string_view text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    if (EVP_Digest(text.data(), text.size(), digest, &size, Sha256(), nullptr) != 1) {
         throw std::runtime_error("hashing failed");
     }
     return Hex(digest, size);

@@ -47,6 +47,15 @@ struct SandboxNotification {
     SandboxStatus object; // the status concerned
 };
 
+// A token still valid, as a call sees it.
+struct SandboxToken {
+    std::string userId;
+    std::string secretHash;
+    // Read together with the token, so a notification poll that finds nothing looks at the
+    // store once.
+    bool notificationsWaiting = false;
+};
+
 struct StoredPicture {
     std::string contentType;
     std::string etag;
@@ -153,9 +162,9 @@ public:
     virtual void SaveToken(const std::string& tokenHash, const std::string& network,
                            const std::string& userId, const std::string& secretHash,
                            int64_t expiresAt, int64_t now) = 0;
-    // The user id of a token still valid at the time now, with its secret hash.
-    virtual std::optional<std::pair<std::string, std::string>>
-    FindToken(const std::string& tokenHash, const std::string& network, int64_t now) = 0;
+    // A token still valid at the time now.
+    virtual std::optional<SandboxToken> FindToken(const std::string& tokenHash,
+                                                  const std::string& network, int64_t now) = 0;
 
     virtual void SavePicture(const NamedPicture& picture) = 0;
     virtual std::optional<StoredPicture> LoadPicture(const std::string& name) = 0;

@@ -426,17 +426,19 @@ void SqliteSandboxStore::SaveToken(const std::string& tokenHash, const std::stri
     });
 }
 
-std::optional<std::pair<std::string, std::string>>
-SqliteSandboxStore::FindToken(const std::string& tokenHash, const std::string& network,
-                              int64_t now) {
-    return With([&](Database& db) -> std::optional<std::pair<std::string, std::string>> {
-        auto q = db.Prepare("SELECT user_id, secret_hash FROM sandbox_tokens"
-                            " WHERE token_hash = ?1 AND network = ?2 AND expires_at > ?3");
+std::optional<SandboxToken> SqliteSandboxStore::FindToken(const std::string& tokenHash,
+                                                          const std::string& network, int64_t now) {
+    return With([&](Database& db) -> std::optional<SandboxToken> {
+        auto q = db.Prepare("SELECT t.user_id, t.secret_hash, EXISTS(SELECT 1"
+                            " FROM sandbox_notifications n WHERE n.network = t.network"
+                            " AND n.user_id = t.user_id AND n.delivered = 0)"
+                            " FROM sandbox_tokens t"
+                            " WHERE t.token_hash = ?1 AND t.network = ?2 AND t.expires_at > ?3");
         q->Bind(1, tokenHash).Bind(2, network).Bind(3, now);
         if (!q->Step()) {
             return std::nullopt;
         }
-        return std::make_pair(q->Text(0), q->Text(1));
+        return SandboxToken{q->Text(0), q->Text(1), q->Int(2) != 0};
     });
 }
 

@@ -45,8 +45,8 @@ public:
     void SaveToken(const std::string& tokenHash, const std::string& network,
                    const std::string& userId, const std::string& secretHash, int64_t expiresAt,
                    int64_t now) override;
-    std::optional<std::pair<std::string, std::string>>
-    FindToken(const std::string& tokenHash, const std::string& network, int64_t now) override;
+    std::optional<SandboxToken> FindToken(const std::string& tokenHash, const std::string& network,
+                                          int64_t now) override;
     void SavePicture(const NamedPicture& picture) override;
     std::optional<StoredPicture> LoadPicture(const std::string& name) override;
     bool IsSeeded(const std::string& network) override;

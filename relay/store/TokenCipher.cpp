@@ -4,9 +4,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/params.h>
 #include <openssl/rand.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -30,11 +32,11 @@ std::string RandomBytes(size_t n) {
 
 std::string Hex(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
+    std::string out(bytes.size() * 2, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        out[2 * i] = digits[c >> 4];
+        out[2 * i + 1] = digits[c & 15];
     }
     return out;
 }
@@ -83,6 +85,22 @@ bool CreateKey(const std::string& path) {
 }
 
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+using MacCtx = std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)>;
+
+// An HMAC-SHA-256 context ready to hash under key.
+std::shared_ptr<EVP_MAC_CTX> KeyedHmac(std::string_view key) {
+    std::unique_ptr<EVP_MAC, decltype(&EVP_MAC_free)> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr),
+                                                          EVP_MAC_free);
+    MacCtx ctx(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr, EVP_MAC_CTX_free);
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                                 OSSL_PARAM_construct_end()};
+    if (!ctx || EVP_MAC_init(ctx.get(), reinterpret_cast<const unsigned char*>(key.data()),
+                             key.size(), params) != 1) {
+        throw std::runtime_error("cannot set up the lookup hash");
+    }
+    return std::shared_ptr<EVP_MAC_CTX>(ctx.release(), EVP_MAC_CTX_free);
+}
 
 } // namespace
 
@@ -95,7 +113,7 @@ TokenCipher::TokenCipher(std::string key) : m_key(std::move(key)) {
     if (m_key.size() != kKeySize) {
         throw std::invalid_argument("the token key must be 32 bytes");
     }
-    m_macKey = Hmac(m_key, "quillet lookup hash");
+    m_mac = KeyedHmac(Hmac(m_key, "quillet lookup hash"));
 }
 
 std::string TokenCipher::Encrypt(std::string_view plain, std::string_view context) const {
@@ -153,7 +171,17 @@ std::string TokenCipher::Decrypt(std::string_view sealed, std::string_view conte
 }
 
 std::string TokenCipher::LookupHash(std::string_view value) const {
-    return Hex(Hmac(m_macKey, value));
+    // The shared context is only read by the copy, so threads may hash at the same time.
+    MacCtx ctx(EVP_MAC_CTX_dup(m_mac.get()), EVP_MAC_CTX_free);
+    unsigned char out[EVP_MAX_MD_SIZE];
+    size_t len = 0;
+    if (!ctx ||
+        EVP_MAC_update(ctx.get(), reinterpret_cast<const unsigned char*>(value.data()),
+                       value.size()) != 1 ||
+        EVP_MAC_final(ctx.get(), out, &len, sizeof out) != 1) {
+        throw std::runtime_error("lookup hash failed");
+    }
+    return Hex(std::string_view(reinterpret_cast<const char*>(out), len));
 }
 
 std::string RandomHex(size_t bytes) {

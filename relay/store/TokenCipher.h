@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+#include <openssl/types.h>
 #include <string>
 #include <string_view>
 
@@ -23,7 +25,9 @@ public:
 
 private:
     std::string m_key;
-    std::string m_macKey;
+    // Keyed once: every lookup hash starts from a copy instead of fetching HMAC and setting up
+    // the key again, which cost more than hashing the value itself.
+    std::shared_ptr<EVP_MAC_CTX> m_mac;
 };
 
 // Random bytes from the system's generator, hex encoded (2 characters per byte).

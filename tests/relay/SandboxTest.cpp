@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
 #include <pugixml.hpp>
 #include <set>
 #include <sqlite3.h>
@@ -199,6 +200,70 @@ TEST_F(SandboxTest, DemoNotificationsOfBothKindsAreDeliveredOnce) {
     const auto second = Call("sina", demo, "notify");
     EXPECT_EQ(Int(second, "counts/count"), 0);
     EXPECT_TRUE(Items(second.child("notifies")).empty());
+}
+
+TEST_F(SandboxTest, MentionAfterAnEmptyPollIsDeliveredOnceWhicheverTokenPolls) {
+    ASSERT_TRUE(m_sandbox->CreateUser("sina", "alice", "pw-a"));
+    ASSERT_TRUE(m_sandbox->CreateUser("sina", "bob", "pw-b"));
+    const Credentials alice = SignIn("sina", "alice", "pw-a");
+    const Credentials phone = SignIn("sina", "bob", "pw-b");
+    const Credentials desk = SignIn("sina", "bob", "pw-b");
+    EXPECT_EQ(Int(Call("sina", phone, "notify"), "counts/count"), 0);
+    EXPECT_EQ(Int(Call("sina", desk, "notify"), "counts/count"), 0);
+
+    const auto posted = Call("sina", alice, "update_status", {{"status", "hello @bob"}});
+    const auto told = Call("sina", phone, "notify");
+    ASSERT_EQ(Int(told, "counts/count"), 1);
+    EXPECT_EQ(Text(told, "notifies/notify/object_id"), Text(posted, "id"));
+    EXPECT_EQ(Int(Call("sina", desk, "notify"), "counts/count"), 0);
+    EXPECT_EQ(Int(Call("sina", phone, "notify"), "counts/count"), 0);
+    EXPECT_EQ(Int(Call("sina", alice, "notify"), "counts/count"), 0);
+}
+
+TEST_F(SandboxTest, PollsRacingPostsDeliverEveryMentionExactlyOnce) {
+    ASSERT_TRUE(m_sandbox->CreateUser("sina", "alice", "pw-a"));
+    ASSERT_TRUE(m_sandbox->CreateUser("sina", "bob", "pw-b"));
+    const Credentials alice = SignIn("sina", "alice", "pw-a");
+    const std::vector<Credentials> bob = {SignIn("sina", "bob", "pw-b"),
+                                          SignIn("sina", "bob", "pw-b")};
+    constexpr int kPosts = 40;
+    std::atomic<bool> posting{true};
+    std::mutex mutex;
+    std::multiset<std::string> delivered;
+    NetworkAdapter* sina = m_sandbox->Adapter("sina");
+    const auto poll = [&](const Credentials& c) {
+        ReplyWriter out;
+        sina->Call("notify", {}, c, out);
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(out.Finish().c_str()));
+        const pugi::xml_node reply = doc.document_element();
+        ASSERT_TRUE(reply.child("_error").empty()) << reply.child("_error").text().as_string();
+        const std::lock_guard lock(mutex);
+        for (pugi::xml_node n : reply.child("notifies").children()) {
+            delivered.insert(n.child("object_id").text().as_string());
+        }
+    };
+    std::vector<std::thread> pollers;
+    for (int t = 0; t < 4; ++t) {
+        pollers.emplace_back([&, t] {
+            while (posting) {
+                poll(bob[size_t(t) % bob.size()]);
+            }
+        });
+    }
+    std::set<std::string> posted;
+    for (int i = 0; i < kPosts; ++i) {
+        const auto reply =
+            Call("sina", alice, "update_status", {{"status", "@bob number " + std::to_string(i)}});
+        posted.insert(Text(reply, "id"));
+    }
+    posting = false;
+    for (auto& t : pollers) {
+        t.join();
+    }
+    poll(bob[0]); // whatever came after the pollers' last look
+    EXPECT_EQ(posted.size(), size_t(kPosts));
+    EXPECT_EQ(delivered, std::multiset<std::string>(posted.begin(), posted.end()));
 }
 
 TEST_F(SandboxTest, UserIsFoundByIdOrScreenNameWithCounts) {
