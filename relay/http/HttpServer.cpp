@@ -1,6 +1,7 @@
 #include "relay/http/HttpServer.h"
 
-// Boost 1.74's Asio needs <utility> first under GCC 12 in C++20 mode.
+// Boost 1.74's Asio needs <utility> before it under GCC 12 in C++20 mode: HttpServer.h
+// brings it in first.
 #include <array>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
