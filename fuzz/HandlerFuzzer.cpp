@@ -47,7 +47,37 @@ std::string_view NextLine(std::string_view& rest) {
     return line;
 }
 
-// A fresh store seeded with the demo network, and a relay user holding its sina account.
+std::string Database(const World& w) {
+    return w.dir + "/relay.db";
+}
+
+std::string SeededCopy(const World& w) {
+    return w.dir + "/seeded.db";
+}
+
+// The store, the sandbox and the service on the world's database.
+void Open(World& w) {
+    w.store = std::make_unique<SqliteStore>(Database(w), *w.cipher, 100);
+    w.sandbox =
+        std::make_unique<Sandbox>(SandboxOptions{Database(w), "http://127.0.0.1:9", 3600, 100});
+    RelayOptions options;
+    options.demo = true;
+    options.rateLimitPerMinute = 1'000'000'000;
+    World* world = &w;
+    w.service = std::make_unique<RelayService>(
+        *w.store, *w.cipher, [world](std::string_view n) { return world->sandbox->Adapter(n); },
+        [world](std::string_view n) { return world->sandbox->FindPicture(n); }, *w.log, options);
+}
+
+// Closing every connection leaves the whole database in its main file.
+void Close(World& w) {
+    w.service.reset();
+    w.sandbox.reset();
+    w.store.reset();
+}
+
+// A store seeded with the demo network, a relay user holding its sina account, and a copy of
+// that store to go back to.
 World* MakeWorld() {
     // A store in memory when the system offers one: nothing needs to outlive the run, and a
     // disk would make every write the slowest step.
@@ -57,18 +87,10 @@ World* MakeWorld() {
         std::abort();
     auto* w = new World;
     w->dir = pattern;
-    const std::string db = w->dir + "/relay.db";
     w->cipher = std::make_unique<TokenCipher>(TokenCipher::FromKeyFile(w->dir + "/relay.key"));
-    w->store = std::make_unique<SqliteStore>(db, *w->cipher, 100);
-    w->sandbox = std::make_unique<Sandbox>(SandboxOptions{db, "http://127.0.0.1:9", 3600, 100});
-    w->sandbox->SeedDemo();
     w->log = std::make_unique<RequestLog>(std::fopen("/dev/null", "w"));
-    RelayOptions options;
-    options.demo = true;
-    options.rateLimitPerMinute = 1'000'000'000;
-    w->service = std::make_unique<RelayService>(
-        *w->store, *w->cipher, [w](std::string_view n) { return w->sandbox->Adapter(n); },
-        [w](std::string_view n) { return w->sandbox->FindPicture(n); }, *w->log, options);
+    Open(*w);
+    w->sandbox->SeedDemo();
 
     const auto sina = w->sandbox->Adapter("sina")->SignIn("demo", "demo");
     const auto twitter = w->sandbox->Adapter("twitter")->SignIn("demo", "demo");
@@ -80,7 +102,25 @@ World* MakeWorld() {
     w->userId = w->store->CreateUser();
     w->store->AddAccount(
         w->userId, AccountRecord{"sina", sina->accountName, sina->accessToken, "", sina->expireIn});
+    Close(*w);
+    std::filesystem::copy_file(Database(*w), SeededCopy(*w));
+    Open(*w);
     return w;
+}
+
+// Posts pile up in the store and every timeline grows with them: now and then the world goes
+// back to the store as seeded, so executions stay about as fast as the first ones. A copy, not
+// a new seed: seeding takes seconds under the sanitizers, more than one run may take.
+constexpr int RunsPerReset = 20000;
+
+void ResetWorld(World& w) {
+    Close(w);
+    const std::string db = Database(w);
+    std::filesystem::copy_file(SeededCopy(w), db,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(db + "-wal");
+    std::filesystem::remove(db + "-shm");
+    Open(w);
 }
 
 void DropWorld() {
@@ -92,10 +132,6 @@ void DropWorld() {
     std::filesystem::remove_all(dir);
 }
 
-// Posts pile up in the store and every timeline grows with them: the world is made anew now and
-// then, so executions stay about as fast as the first ones.
-constexpr int RunsPerWorld = 20000;
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -106,10 +142,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static int runs = 0;
-    if (++runs % RunsPerWorld == 0) {
-        DropWorld();
-        g_world = MakeWorld();
-    }
+    if (++runs % RunsPerReset == 0)
+        ResetWorld(*g_world);
     World& w = *g_world;
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     HttpRequest request;
